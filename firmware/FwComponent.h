@@ -1,0 +1,28 @@
+#pragma once
+// The content of the "Updating firmware" window: one progress bar following
+// the transfer's progress. It belongs to the panel and outlives each window.
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+class FwComponent final : public juce::Component,
+                          private juce::Timer
+{
+public:
+    FwComponent();
+    ~FwComponent() override;
+
+    void paint (juce::Graphics&) override;
+    void resized() override;
+
+    double getShownProgress() const noexcept { return shownProgress; }
+
+private:
+    void timerCallback() override;
+
+    // The worker publishes progress atomically; the bar reads this copy, taken
+    // on the message thread while the component is showing.
+    double shownProgress = 0.0;
+    juce::ProgressBar bar { shownProgress };
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (FwComponent)
+};

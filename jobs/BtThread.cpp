@@ -1,0 +1,33 @@
+#include "jobs/BtThread.h"
+
+#include "jobs/JobDispatch.h"
+
+MainComponent::BtThread::BtThread (JobKind k, uint8_t port, bool slow)
+    : juce::Thread ("Korva job"), JobContext (k, port, slow)
+{
+}
+
+MainComponent::BtThread::~BtThread()
+{
+    stopThread (200);
+}
+
+bool MainComponent::BtThread::startWorker (juce::AsyncUpdater* target)
+{
+    resultTarget = target;
+
+    if (isThreadRunning())
+        return false;
+
+    // Priority 2 of the old 0..10 scale, below the message thread.
+    return startThread (juce::Thread::Priority::low);
+}
+
+void MainComponent::BtThread::run()
+{
+    runJob (*this);
+
+    // The one hand-over: everything the job stored happens before this.
+    if (auto* target = resultTarget.load())
+        target->triggerAsyncUpdate();
+}

@@ -1,0 +1,114 @@
+// The user's inputs on the panel: the port choice, the buttons, the function
+// keys and the hidden gesture on the version read-out that shows the event log.
+
+#include "jobs/BtThread.h"
+#include "protocol/DeviceState.h"
+
+namespace
+{
+    constexpr int clicksToToggleLog = 10;
+    constexpr juce::int64 maxClickGapMs = 1500;
+}
+
+void MainComponent::comboBoxChanged (juce::ComboBox* box)
+{
+    if (box != &portSelector)
+        return;
+
+    const int index = portSelector.getSelectedItemIndex();
+    deviceState().currentPortIndex = index;
+
+    if (index == -1)
+        return;
+
+    selectedPortName = portSelector.getItemText (index);
+
+    juce::AlertWindow question ("Device type", "Select the connected device type",
+                                juce::MessageBoxIconType::QuestionIcon, nullptr);
+    question.addButton ("zVARNELO7QX", 1);
+    question.addButton ("Rulko/DORU-QX", 0);
+
+    // Closing the box without a choice selects the fast family.
+    slowBaud = question.runModalLoop() == 1;
+
+    startDetect (deviceState().currentPortIndex);
+}
+
+void MainComponent::buttonClicked (juce::Button* button)
+{
+    if (button == &restoreButton)
+    {
+        startRestoreDefaults();
+    }
+    else if (button == &writeButton)
+    {
+        startWriteConfig();
+    }
+    else if (button == &firmwareButton)
+    {
+        const auto caption = firmwareButton.getButtonText();
+
+        if (caption == "Browse")
+            chooseFirmwareFile();
+        else if (caption == "Update")
+            startFirmwareUpdate();
+    }
+}
+
+bool MainComponent::keyPressed (const juce::KeyPress& key, juce::Component* originatingComponent)
+{
+    const auto mods = key.getModifiers();
+
+    if (mods.isShiftDown() || mods.isCtrlDown() || mods.isAltDown() || originatingComponent != this)
+        return false;
+
+    const int code = key.getKeyCode();
+
+    if (code == juce::KeyPress::F5Key)
+    {
+        startDetect (deviceState().currentPortIndex);
+        return true;
+    }
+
+    if (code == juce::KeyPress::F3Key)
+    {
+        startReadConfig();
+        return true;
+    }
+
+    if (code == juce::KeyPress::F2Key || code == juce::KeyPress::returnKey)
+    {
+        startWriteConfig();
+        return true;
+    }
+
+    return false;
+}
+
+void MainComponent::mouseDown (const juce::MouseEvent& event)
+{
+    if (event.eventComponent != &versionReadout)
+        return;
+
+    const juce::int64 now = juce::Time::currentTimeMillis();
+    clickCount = (now - lastClickTime <= maxClickGapMs) ? clickCount + 1 : 1;
+    lastClickTime = now;
+
+    if (clickCount < clicksToToggleLog)
+        return;
+
+    clickCount = 0;
+    logVisible = ! logVisible;
+    logView.setVisible (logVisible);
+    setPanelState (currentPanelState);
+
+    if (logVisible)
+    {
+        if (worker == nullptr && currentPanelState != 0 && deviceState().currentPortIndex != -1)
+            startListen();
+    }
+    else if (worker != nullptr && worker->kind == JobKind::Listen && worker->isThreadRunning())
+    {
+        worker->signalThreadShouldExit();
+    }
+}

@@ -1,0 +1,127 @@
+#pragma once
+// The tool's one panel: port selector, device read-outs, settings form,
+// firmware section and the hidden event log. It owns its controls by value,
+// listens to them itself, and owns the one job's worker thread.
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <atomic>
+#include <memory>
+
+#include "firmware/FwComponent.h"
+#include "protocol/Job.h"
+#include "protocol/TraceSink.h"
+
+class MainComponent final : public juce::Component,
+                            public juce::AsyncUpdater,
+                            public juce::Button::Listener,
+                            public juce::ComboBox::Listener,
+                            public juce::KeyListener,
+                            public juce::Timer,
+                            private TraceSink
+{
+public:
+    class BtThread;
+
+    MainComponent();
+    ~MainComponent() override;
+
+    void mouseDown (const juce::MouseEvent&) override;
+    void userTriedToCloseWindow() override;
+    void paint (juce::Graphics&) override;
+    void resized() override;
+
+    void handleAsyncUpdate() override;
+    void buttonClicked (juce::Button*) override;
+    void comboBoxChanged (juce::ComboBox*) override;
+    bool keyPressed (const juce::KeyPress&, juce::Component* originatingComponent) override;
+    void timerCallback() override;
+
+    //==============================================================================
+    // Panel state and port list
+    void setPanelState (int state);
+    void refreshPortList();
+
+    /** The form mode last applied: 0 no device, 1 type 0xF0, 2 type 0xF1, 3 type 0xF2. */
+    static int panelState() noexcept { return currentPanelState; }
+
+    /** The one panel, or nullptr before construction and from the start of destruction. */
+    static MainComponent* panelPointer() noexcept;
+
+    /** Message thread: appends a trace line to the event log of the panel, if it still exists. */
+    static void appendLogLine (const juce::String& line);
+
+    //==============================================================================
+    // Device identity, form and results
+    void showIdentity (uint8_t typeCode, uint8_t versionMajor, uint8_t versionMinor);
+    void clearDevice();
+    bool readForm (uint8_t typeCode);
+    void fillForm (uint8_t typeCode);
+    void clearForm();
+
+    //==============================================================================
+    // Job starters (each does nothing while a worker exists)
+    void startDetect (int portIndex);
+    void startReadConfig();
+    void startWriteConfig();
+    void startRestoreDefaults();
+    void startListen();
+    void showBusyOverlay();
+    void disposeWorker();
+
+    // Firmware section
+    void chooseFirmwareFile();
+    bool checkFirmwareFile (const juce::File& file);
+    void startFirmwareUpdate();
+
+    //==============================================================================
+    // Read access for tests and the window
+    BtThread* getWorker() const noexcept { return worker.get(); }
+    bool isLogVisible() const noexcept { return logVisible.load(); }
+    static juce::Component* getBusyOverlay() noexcept;
+    static void removeBusyOverlay();
+    FwComponent& getFwComponent() noexcept { return fwComponent; }
+
+private:
+    friend struct MainComponentTestAccess;
+
+    bool traceWanted() const override;
+    void postTraceLine (std::string line) override;
+    void startWorker (JobKind kind, int portIndex, bool slow);
+
+    static int currentPanelState;
+
+    //==============================================================================
+    bool slowBaud = false;
+    juce::TooltipWindow tooltipWindow { this, 500 };
+    FwComponent fwComponent;
+    juce::DialogWindow::LaunchOptions progressWindowOptions;
+
+    juce::ComboBox portSelector;
+    juce::Label portLabel, deviceLabel, deviceReadout, versionLabel, versionReadout;
+    juce::Label nameLabel, nameField, pinLabel, pinField;
+    juce::Label stereoLabel;
+    juce::ComboBox stereoSelector;
+    juce::Label maxDevicesLabel;
+    juce::ComboBox maxDevicesSelector;
+    juce::Label gpoLabel;
+    juce::ComboBox gpoSelector;
+    juce::Label restoreLabel;
+    juce::ToggleButton restoreToggle;
+    juce::Label ledLabel;
+    juce::ToggleButton ledToggle;
+    juce::TextButton restoreButton, writeButton;
+    juce::Label firmwareCaption;
+    juce::TextButton firmwareButton;
+    juce::Label firmwareLabel;
+    juce::TextEditor logView;
+
+    std::atomic<bool> logVisible { false };   // read by the worker's trace without a lock
+    int clickCount = 0;
+    juce::int64 lastClickTime = 0;
+    std::unique_ptr<BtThread> worker;
+    juce::String selectedPortName;
+    juce::StringArray portNames;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainComponent)
+};

@@ -1,0 +1,180 @@
+#include "protocol/Conversations.h"
+
+#include "protocol/Commands.h"
+#include "protocol/DeviceState.h"
+#include "protocol/EventReceiver.h"
+#include "protocol/Frame.h"
+#include "protocol/HciReceiver.h"
+#include "protocol/Pass.h"
+#include "protocol/Trace.h"
+#include "protocol/Transmit.h"
+
+#include <cstring>
+
+namespace
+{
+void sendCmd (const JobContext& worker, const uint8_t* bytes, int count)
+{
+    sendPacket (worker.portIndex, traceLabelCommand, bytes, count);
+}
+
+template <size_t N>
+void sendCmd (const JobContext& worker, const uint8_t (&bytes)[N])
+{
+    sendCmd (worker, bytes, static_cast<int> (N));
+}
+
+/** Runs passes while status is Running; onResult handles each poll's result. */
+template <typename Poll, typename OnResult>
+void runPasses (JobContext& worker, Poll poll, OnResult onResult)
+{
+    while (worker.status == JobStatus::Running)
+    {
+        if (worker.shouldExit())
+            break;
+        onResult (poll (worker, false));
+        sleepOnePass();
+        countDownPass (worker);
+    }
+}
+
+bool probeHciIdentity (JobContext& worker)
+{
+    auto& state = deviceState();
+    pollHciEvents (worker, true);
+    worker.status = JobStatus::Running;
+    sendCmd (worker, hciReadIdentity);
+    worker.waitTicks = probePassLimit;
+
+    runPasses (worker, pollHciEvents, [&] (EventResult r)
+    {
+        if (r == EventResult::IdentityBlock)
+        {
+            state.typeCode = TypeHci;
+            if (worker.hciReply[6] == 4)
+                worker.status = std::memcmp (worker.hciReply + 7, "MCHP", 4) == 0 ? JobStatus::Done
+                                                                                   : JobStatus::Failed;
+        }
+        else if (r != EventResult::None)
+        {
+            worker.status = JobStatus::Failed;
+        }
+    });
+    return worker.status == JobStatus::Done;
+}
+}
+
+void detectModule (JobContext& worker)
+{
+    auto& state = deviceState();
+    state.typeCode = 0;
+    state.versionMajor = 0;
+    state.versionMinor = 0;
+
+    if (probeHciIdentity (worker))
+        return;
+
+    pollEvents (worker, true);
+    worker.status = JobStatus::Running;
+    sendCmd (worker, cmdQueryType);
+
+    runPasses (worker, pollEvents, [&] (EventResult r)
+    {
+        if (r == EventResult::PairedRecords)
+            sendCmd (worker, cmdQueryType);
+        else if (r == EventResult::TypeReply)
+            sendCmd (worker, cmdQueryVersion);
+        else if (r == EventResult::VersionReply)
+            worker.status = JobStatus::Done;
+    });
+}
+
+void readDeviceConfig (JobContext& worker)
+{
+    pollEvents (worker, true);
+    worker.status = JobStatus::Running;
+    std::memset (&deviceState().config, 0, sizeof (DeviceConfig));
+    sendCmd (worker, cmdQueryName);
+
+    runPasses (worker, pollEvents, [&] (EventResult r)
+    {
+        if (r == EventResult::NameReply)
+            sendCmd (worker, cmdQuerySettings);
+        else if (r == EventResult::SettingsReply)
+            sendCmd (worker, cmdQueryPin);
+        else if (r == EventResult::PinReply)
+            worker.status = JobStatus::Done;
+    });
+}
+
+void readHciConfig (JobContext& worker)
+{
+    pollHciEvents (worker, true);
+    worker.status = JobStatus::Running;
+    std::memset (&deviceState().hciConfig, 0, sizeof (HciConfig));
+    sendCmd (worker, hciReadName);
+
+    runPasses (worker, pollHciEvents, [&] (EventResult r)
+    {
+        switch (r)
+        {
+            case EventResult::None:         break;
+            case EventResult::NameBlock:    sendCmd (worker, hciReadPin); break;
+            case EventResult::PinBlock:     sendCmd (worker, hciReadPinSwitch); break;
+            case EventResult::PinFlagBlock: worker.status = JobStatus::Done; break;
+            default:                        worker.status = JobStatus::Failed; break;
+        }
+    });
+}
+
+void writeDeviceConfig (JobContext& worker)
+{
+    writeDeviceConfig (worker, writeConfigPassLimit);
+}
+
+void writeDeviceConfig (JobContext& worker, int32_t passLimit)
+{
+    const DeviceConfig& config = deviceState().config;
+    pollEvents (worker, true);
+    worker.status = JobStatus::Running;
+    worker.waitTicks = passLimit;
+    sendCmd (worker, txBuffer, buildNameCommand (config.name));
+
+    runPasses (worker, pollEvents, [&] (EventResult r)
+    {
+        if (r == EventResult::AckCmd35)
+            sendCmd (worker, txBuffer, buildPinCommand (config.pin));
+        else if (r == EventResult::AckCmd06)
+            sendCmd (worker, txBuffer, buildSettingsCommand (config.stereo, config.maxDevices,
+                                                             config.gpoNormallyOpen, config.ledControl,
+                                                             config.restoreControl));
+        else if (r == EventResult::AckCmdD4)
+            sendCmd (worker, cmdApplySettings);
+        else if (r == EventResult::StatusTwo)
+            worker.status = JobStatus::Done;
+    });
+}
+
+void writeHciConfig (JobContext& worker)
+{
+    const HciConfig& config = deviceState().hciConfig;
+    uint8_t packet[48];
+    int step = 0;
+
+    pollHciEvents (worker, true);
+    worker.status = JobStatus::Running;
+    sendCmd (worker, packet, encodeHciPinSwitchWrite (packet, config.pin[0] != 0));
+
+    runPasses (worker, pollHciEvents, [&] (EventResult r)
+    {
+        if (r != EventResult::WriteAck)
+            return;
+        switch (step++)
+        {
+            case 0:  sendCmd (worker, packet, encodeHciPinSwitchWrite (packet, config.pin[0] != 0)); break;
+            case 1:  sendCmd (worker, packet, encodeHciPinWrite (packet, config.pin)); break;
+            case 2:  sendCmd (worker, packet, encodeHciNameWrite (packet, config.name)); break;
+            default: worker.status = JobStatus::Done; break;
+        }
+    });
+}

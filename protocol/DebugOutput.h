@@ -1,0 +1,8 @@
+#pragma once
+// Diagnostics meant for a developer watching the process, not for the user:
+// the refused-command message, the paired-device records, the accepted-image line.
+
+#include <string>
+
+/** Writes text unchanged (no line feed added) to standard error. */
+void debugOutput (const std::string& text);

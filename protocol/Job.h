@@ -1,0 +1,47 @@
+#pragma once
+// What a job does, how it ended, and the per-job working fields that the
+// conversations share with the worker thread that runs them.
+
+#include <cstdint>
+
+enum class JobKind : uint8_t
+{
+    Detect          = 0,
+    ReadConfig      = 1,
+    WriteConfig     = 2,
+    RestoreDefaults = 3,
+    UpdateFirmware  = 4,
+    Listen          = 5
+};
+
+enum class JobStatus : int32_t
+{
+    NotStarted = 0,
+    Failed     = 1,
+    PortError  = 2,
+    Done       = 3,
+    Aborted    = 4,
+    Running    = 5
+};
+
+/** The worker as the conversations see it. The GUI's worker thread derives from
+    it and answers shouldExit() with its thread's exit request; tests use a plain
+    flag. Fields are written by the worker and read by the message thread only
+    after the job's notification. */
+class JobContext
+{
+public:
+    JobContext (JobKind k, uint8_t port, bool slow) noexcept
+        : kind (k), portIndex (port), slowBaud (slow) {}
+    virtual ~JobContext() = default;
+
+    /** The exit request, polled once per pass of every conversation loop. */
+    virtual bool shouldExit() const = 0;
+
+    const JobKind kind;
+    const int portIndex;        // an unsigned 8-bit index: "no port" (-1) arrives as 255
+    const bool slowBaud;        // true: 115200 baud, false: 921600 baud
+    JobStatus status = JobStatus::NotStarted;
+    int32_t waitTicks = 0;      // reply countdown in 10 ms passes
+    uint8_t hciReply[64] = {};  // parameters of the last HCI event (at most 49 used)
+};

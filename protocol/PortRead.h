@@ -1,0 +1,9 @@
+#pragma once
+// The read at the start of every poll: one non-blocking read of the job's port
+// into a receiver's ring.
+
+#include "protocol/ByteRing.h"
+
+/** When portIndex, taken as an unsigned 8-bit value, is a valid PortTable index:
+    one readPort, appended to ring (a chunk that does not fit is dropped whole). */
+void readPortInto (ByteRing& ring, int portIndex);

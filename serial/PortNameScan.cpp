@@ -1,0 +1,99 @@
+#include "serial/PortNameScan.h"
+
+namespace
+{
+    // "COM" followed by up to three digit places. The digits accumulate in an
+    // int: every one- to three-digit number is kept whole and whichever place the
+    // name has in the list (an 8-bit accumulator would turn COM128 and above into
+    // zero or negative numbers and end the scan early).
+    constexpr char pattern[] = "COM???";
+    constexpr int firstDigitPlace = 3;
+}
+
+int scanNextPort (const char*& cursor, const char* listEnd)
+{
+    const char* p = cursor;
+
+    if (p >= listEnd || *p == '\0')
+        return 0;
+
+    int place = 0;
+    int number = 0;
+
+    for (;;)
+    {
+        if (p >= listEnd)
+        {
+            // Unterminated buffer: treat as the end of the list.
+            cursor = listEnd;
+            return 0;
+        }
+
+        const char c = *p++;
+
+        if (c == '\0')
+        {
+            // The name ended with "COM" and up to three digits: its number
+            // (0 for a bare "COM" or "COM0", which ends the enumeration).
+            if (place >= firstDigitPlace)
+            {
+                cursor = p;
+                return number;
+            }
+
+            if (p >= listEnd || *p == '\0')
+            {
+                cursor = p < listEnd ? p : listEnd;
+                return 0;
+            }
+
+            place = 0;
+            number = 0;
+            continue;
+        }
+
+        if (pattern[place] == '?')
+        {
+            if (c >= '0' && c <= '9')
+            {
+                number = number * 10 + (c - '0');
+                ++place;
+            }
+            else
+            {
+                place = 0;
+                number = 0;
+            }
+            continue;
+        }
+
+        if (pattern[place] != '\0' && c == pattern[place])
+        {
+            ++place;
+        }
+        else
+        {
+            // No going back: the mismatching character stays consumed, so
+            // "CCOM1" and "COM1A" yield nothing, as do four or more digits.
+            place = 0;
+            number = 0;
+        }
+    }
+}
+
+int collectPortNumbers (const char* list, std::size_t length, int* numbers, int maxCount)
+{
+    const char* cursor = list;
+    const char* const end = list + length;
+    int count = 0;
+
+    while (count < maxCount)
+    {
+        const int number = scanNextPort (cursor, end);
+        if (number <= 0)
+            break;
+        numbers[count++] = number;
+    }
+
+    return count;
+}

@@ -1,0 +1,20 @@
+#pragma once
+// Finding COMn port numbers in a Windows DOS device name list: consecutive
+// zero-terminated names, the list closed by an empty name (QueryDosDevice
+// with no device name). Pure functions, so they build and are tested on
+// every platform.
+
+#include <cstddef>
+
+/** Scans the name list from cursor for the next name matching "COM" and one to
+    three decimal digits (COM1 to COM999, wherever the name stands in the list).
+    Returns that number and leaves cursor after the name. Returns 0 when a matching
+    name carries the number 0 ("COM0", or a name ending in "COM"), and 0 at the end
+    of the list, where cursor then stays on the closing empty name. listEnd bounds
+    the buffer: the scan never reads at or past it, and reaching it counts as the
+    end of the list. */
+int scanNextPort (const char*& cursor, const char* listEnd);
+
+/** Collects the port numbers of a name list in the order found, at most maxCount:
+    runs scanNextPort until it yields 0 or the output is full. Returns how many. */
+int collectPortNumbers (const char* list, std::size_t length, int* numbers, int maxCount);

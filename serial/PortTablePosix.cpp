@@ -1,0 +1,497 @@
+// PortTable on Linux/POSIX: ports are found in sysfs without opening anything,
+// opened exclusively (flock + TIOCEXCL), set to raw 8N1 with non-blocking reads.
+
+#include "serial/PortTable.h"
+#include "serial/PortTablePosix.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#if defined(__linux__)
+ #include <linux/serial.h>
+#endif
+
+namespace
+{
+    constexpr int pathCapacity = 256;
+
+    /** Longest time a write waits without any progress before giving up. */
+    constexpr int writeStallLimitMs = 2000;
+
+    struct Entry
+    {
+        char path[pathCapacity];
+        int fd;
+        bool gone;    // the device hung up or vanished while open
+    };
+
+    struct Table
+    {
+        Entry entries[maxPorts];
+        int count = 0;
+    };
+
+    Table& table()
+    {
+        static Table instance;
+        return instance;
+    }
+
+    bool validIndex (int index)
+    {
+        return index >= 0 && index < table().count;
+    }
+
+    bool exists (const std::string& path)
+    {
+        struct stat st;
+        return ::stat (path.c_str(), &st) == 0;
+    }
+
+    bool linkExists (const std::string& path)
+    {
+        struct stat st;
+        return ::lstat (path.c_str(), &st) == 0;
+    }
+
+    bool startsWith (const char* s, const char* prefix)
+    {
+        return std::strncmp (s, prefix, std::strlen (prefix)) == 0;
+    }
+
+    /** A ttyS whose sysfs type is 0 is a placeholder the 8250 driver registers for
+        every possible UART, present or not. */
+    bool isPlaceholderUart (const std::string& ttyDir, const char* name)
+    {
+        if (! startsWith (name, "ttyS"))
+            return false;
+
+        const std::string typePath = ttyDir + "/type";
+        FILE* f = std::fopen (typePath.c_str(), "r");
+        if (f == nullptr)
+            return false;
+
+        int type = -1;
+        const bool read = std::fscanf (f, "%d", &type) == 1;
+        std::fclose (f);
+        return read && type == 0;
+    }
+
+    /** sysfs entries worth listing: real devices behind a driver, minus the
+        placeholder UARTs, plus rfcomm bindings (which have no device link until
+        connected). */
+    bool isListedTty (const std::string& classDir, const char* name)
+    {
+        if (name[0] == '.')
+            return false;
+
+        if (startsWith (name, "rfcomm"))
+            return true;
+
+        const std::string ttyDir = classDir + "/" + name;
+        return linkExists (ttyDir + "/device") && ! isPlaceholderUart (ttyDir, name);
+    }
+
+    void closeFd (Entry& e)
+    {
+        if (e.fd < 0)
+            return;
+
+        ::ioctl (e.fd, TIOCNXCL);
+        ::flock (e.fd, LOCK_UN);
+        ::close (e.fd);
+        e.fd = -1;
+        e.gone = false;
+    }
+
+    speed_t speedFor (uint32_t baudRate)
+    {
+        switch (baudRate)
+        {
+            case 9600:    return B9600;
+            case 19200:   return B19200;
+            case 38400:   return B38400;
+            case 57600:   return B57600;
+            case 115200:  return B115200;
+            case 230400:  return B230400;
+           #ifdef B460800
+            case 460800:  return B460800;
+           #endif
+           #ifdef B921600
+            case 921600:  return B921600;
+           #endif
+           #ifdef B1000000
+            case 1000000: return B1000000;
+           #endif
+            default:      return B0;
+        }
+    }
+
+    bool configure (int fd, speed_t speed)
+    {
+        termios tio;
+        if (::tcgetattr (fd, &tio) != 0)
+            return false;
+
+        ::cfmakeraw (&tio);
+        tio.c_cflag &= ~(tcflag_t) (CSIZE | PARENB | CSTOPB | CRTSCTS | HUPCL);
+        tio.c_cflag |= CS8 | CLOCAL | CREAD;
+        tio.c_iflag &= ~(tcflag_t) (IXON | IXOFF | IXANY);
+        tio.c_cc[VMIN] = 0;
+        tio.c_cc[VTIME] = 0;
+
+        if (::cfsetispeed (&tio, speed) != 0 || ::cfsetospeed (&tio, speed) != 0)
+            return false;
+
+        if (::tcsetattr (fd, TCSANOW, &tio) != 0)
+            return false;
+
+        // tcsetattr succeeds when any part of the change took: check it all did.
+        termios now;
+        if (::tcgetattr (fd, &now) != 0)
+            return false;
+
+        const tcflag_t badC = PARENB | CSTOPB | CRTSCTS;
+        const tcflag_t badI = IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | ISTRIP | BRKINT | PARMRK | INPCK;
+        const tcflag_t badL = ICANON | ECHO | ECHONL | ISIG | IEXTEN;
+
+        return ::cfgetospeed (&now) == speed
+            && ::cfgetispeed (&now) == speed
+            && (now.c_cflag & CSIZE) == CS8
+            && (now.c_cflag & badC) == 0
+            && (now.c_cflag & (CLOCAL | CREAD)) == (CLOCAL | CREAD)
+            && (now.c_iflag & badI) == 0
+            && (now.c_oflag & OPOST) == 0
+            && (now.c_lflag & badL) == 0
+            && now.c_cc[VMIN] == 0
+            && now.c_cc[VTIME] == 0;
+    }
+
+    /** Ask the UART driver not to batch received bytes; ptys and many
+        adapters refuse, which is fine. */
+    void requestLowLatency (int fd)
+    {
+       #if defined(__linux__) && defined(TIOCGSERIAL) && defined(ASYNC_LOW_LATENCY)
+        serial_struct ss;
+        if (::ioctl (fd, TIOCGSERIAL, &ss) == 0)
+        {
+            ss.flags |= ASYNC_LOW_LATENCY;
+            ::ioctl (fd, TIOCSSERIAL, &ss);
+        }
+       #else
+        (void) fd;
+       #endif
+    }
+
+    bool hungUp (short revents)
+    {
+        return (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    }
+
+    bool deviceLost (int error)
+    {
+        return error == EIO || error == ENXIO || error == ENODEV || error == EBADF;
+    }
+
+    long long nowMs()
+    {
+        timespec ts;
+        ::clock_gettime (CLOCK_MONOTONIC, &ts);
+        return (long long) ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+    }
+}
+
+bool naturalLess (const char* a, const char* b)
+{
+    while (*a != '\0' && *b != '\0')
+    {
+        const bool da = *a >= '0' && *a <= '9';
+        const bool db = *b >= '0' && *b <= '9';
+
+        if (da && db)
+        {
+            // Compare the digit runs by value: skip leading zeros, then the
+            // longer run is the larger number, equal lengths compare as text.
+            while (*a == '0') ++a;
+            while (*b == '0') ++b;
+            const char* ea = a;
+            const char* eb = b;
+            while (*ea >= '0' && *ea <= '9') ++ea;
+            while (*eb >= '0' && *eb <= '9') ++eb;
+
+            if (ea - a != eb - b)
+                return ea - a < eb - b;
+
+            const int c = std::strncmp (a, b, (size_t) (ea - a));
+            if (c != 0)
+                return c < 0;
+
+            a = ea;
+            b = eb;
+            continue;
+        }
+
+        if (*a != *b)
+            return (unsigned char) *a < (unsigned char) *b;
+
+        ++a;
+        ++b;
+    }
+
+    return *a == '\0' && *b != '\0';
+}
+
+int enumeratePortsIn (const char* sysClassTty, const char* devDir, const char* extraPorts)
+{
+    std::vector<std::string> paths;
+
+    try
+    {
+        const std::string classDir (sysClassTty);
+        std::vector<std::string> names;
+
+        if (DIR* dir = ::opendir (sysClassTty))
+        {
+            while (const dirent* d = ::readdir (dir))
+                if (isListedTty (classDir, d->d_name))
+                    names.emplace_back (d->d_name);
+
+            ::closedir (dir);
+        }
+
+        std::sort (names.begin(), names.end(),
+                   [] (const std::string& x, const std::string& y) {
+                       // Names equal by value (ttyS1, ttyS01) still get one fixed order.
+                       if (naturalLess (x.c_str(), y.c_str())) return true;
+                       if (naturalLess (y.c_str(), x.c_str())) return false;
+                       return x < y;
+                   });
+
+        for (const auto& name : names)
+            paths.push_back (std::string (devDir) + "/" + name);
+
+        if (extraPorts != nullptr)
+        {
+            const std::string list (extraPorts);
+            size_t start = 0;
+
+            while (start <= list.size())
+            {
+                size_t end = list.find (':', start);
+                if (end == std::string::npos)
+                    end = list.size();
+
+                std::string path = list.substr (start, end - start);
+                start = end + 1;
+
+                // Only devices present now: a pty whose owner went away drops out.
+                if (! path.empty() && exists (path)
+                     && std::find (paths.begin(), paths.end(), path) == paths.end())
+                    paths.push_back (std::move (path));
+            }
+        }
+    }
+    catch (const std::bad_alloc&)
+    {
+        return 0;
+    }
+
+    closeAllPorts();
+
+    Table& t = table();
+    t.count = 0;
+
+    for (const auto& path : paths)
+    {
+        if (t.count >= maxPorts)
+            break;
+
+        if (path.size() >= (size_t) pathCapacity)
+            continue;   // cannot be named in an entry; such paths do not occur in /dev
+
+        Entry& e = t.entries[t.count++];
+        std::memcpy (e.path, path.c_str(), path.size() + 1);
+        e.fd = -1;
+        e.gone = false;
+    }
+
+    return t.count;
+}
+
+int enumeratePorts()
+{
+    return enumeratePortsIn ("/sys/class/tty", "/dev", std::getenv (extraPortsVariable));
+}
+
+int portCount()
+{
+    return table().count;
+}
+
+// On POSIX the device path is also what the user sees.
+const char* portDeviceName (int index)
+{
+    return validIndex (index) ? table().entries[index].path : nullptr;
+}
+
+const char* portDisplayName (int index)
+{
+    return validIndex (index) ? table().entries[index].path : nullptr;
+}
+
+int openPort (int index, uint32_t baudRate)
+{
+    if (! validIndex (index))
+        return 0;
+
+    Entry& e = table().entries[index];
+    closeFd (e);
+
+    const speed_t speed = speedFor (baudRate);
+    if (speed == B0)
+        return 0;
+
+    const int fd = ::open (e.path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+
+    // flock keeps out other cooperating programs (and root, which TIOCEXCL does not).
+    if (::flock (fd, LOCK_EX | LOCK_NB) != 0)
+    {
+        ::close (fd);
+        return 0;
+    }
+
+    ::ioctl (fd, TIOCEXCL);
+
+    if (! configure (fd, speed))
+    {
+        ::ioctl (fd, TIOCNXCL);
+        ::close (fd);
+        return 0;
+    }
+
+    requestLowLatency (fd);
+
+    e.fd = fd;
+    e.gone = false;
+    return 1;
+}
+
+int readPort (int index, uint8_t* buffer)
+{
+    if (! validIndex (index))
+        return -1;
+
+    Entry& e = table().entries[index];
+    if (e.fd < 0 || e.gone || buffer == nullptr)
+        return 0;
+
+    // With VMIN = VTIME = 0 a tty read returns 0 both for "nothing yet" and for a
+    // hung-up line; poll tells them apart.
+    pollfd p { e.fd, POLLIN, 0 };
+    if (::poll (&p, 1, 0) < 0)
+        return 0;
+
+    if ((p.revents & POLLIN) != 0)
+    {
+        const ssize_t n = ::read (e.fd, buffer, (size_t) readChunkSize);
+        if (n > 0)
+            return (int) n;
+
+        if (n < 0 && deviceLost (errno))
+            e.gone = true;
+    }
+
+    if (hungUp (p.revents))
+        e.gone = true;
+
+    return 0;
+}
+
+int writePort (int index, const uint8_t* bytes, int count)
+{
+    if (! validIndex (index))
+        return -1;
+
+    Entry& e = table().entries[index];
+    if (e.fd < 0 || e.gone || bytes == nullptr || count <= 0)
+        return 0;
+
+    int done = 0;
+    long long lastProgress = nowMs();
+
+    while (done < count)
+    {
+        const ssize_t n = ::write (e.fd, bytes + done, (size_t) (count - done));
+
+        if (n > 0)
+        {
+            done += (int) n;
+            lastProgress = nowMs();
+            continue;
+        }
+
+        if (n < 0 && errno == EINTR)
+            continue;
+
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+        {
+            if (deviceLost (errno))
+                e.gone = true;
+            break;
+        }
+
+        // Output queue full: wait for room, but not forever.
+        const long long left = writeStallLimitMs - (nowMs() - lastProgress);
+        if (left <= 0)
+            break;
+
+        pollfd p { e.fd, POLLOUT, 0 };
+        const int r = ::poll (&p, 1, (int) std::min (left, 100LL));
+        if (r < 0 && errno != EINTR)
+            break;
+
+        if (r > 0 && hungUp (p.revents))
+        {
+            e.gone = true;
+            break;
+        }
+    }
+
+    return done;
+}
+
+void closePort (int index)
+{
+    if (validIndex (index))
+        closeFd (table().entries[index]);
+}
+
+void closeAllPorts()
+{
+    for (int i = 0; i < table().count; ++i)
+        closePort (i);
+}
+
+void resetPortTable()
+{
+    closeAllPorts();
+    table().count = 0;
+}

@@ -1,0 +1,77 @@
+"""Driving the real application in a real X display from outside, as a person
+would: find windows, read their geometry, click, type, take screenshots."""
+
+import os
+import re
+import subprocess
+import time
+
+ARTIFACTS = os.environ.get("KORVA_ARTIFACTS", os.path.join(os.getcwd(), "artifacts"))
+
+
+def run(*args, check=True):
+    return subprocess.run(args, check=check, capture_output=True, text=True).stdout.strip()
+
+
+def wait_for(predicate, timeout=15.0, interval=0.1, what="condition"):
+    end = time.time() + timeout
+    while time.time() < end:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(interval)
+    raise AssertionError(f"timed out waiting for {what}")
+
+
+def find_windows(title, pid=None):
+    """Visible top-level windows whose title is exactly `title`."""
+    args = ["xdotool", "search", "--onlyvisible", "--name", "^" + re.escape(title) + "$"]
+    out = subprocess.run(args, capture_output=True, text=True).stdout.split()
+    windows = [int(w) for w in out]
+    if pid is not None:
+        windows = [w for w in windows if window_pid(w) == pid]
+    return windows
+
+
+def window_pid(window):
+    out = subprocess.run(["xdotool", "getwindowpid", str(window)], capture_output=True, text=True)
+    return int(out.stdout) if out.returncode == 0 and out.stdout.strip() else None
+
+
+def window_title(window):
+    return run("xdotool", "getwindowname", str(window))
+
+
+def geometry(window):
+    """(x, y, width, height) of the window's client area, from xwininfo."""
+    info = run("xwininfo", "-id", str(window))
+    fields = {}
+    for line in info.splitlines():
+        m = re.match(r"\s*(Absolute upper-left X|Absolute upper-left Y|Width|Height):\s*(-?\d+)", line)
+        if m:
+            fields[m.group(1)] = int(m.group(2))
+    return (fields["Absolute upper-left X"], fields["Absolute upper-left Y"], fields["Width"], fields["Height"])
+
+
+def click(window, x, y, button=1):
+    """Clicks at (x, y) inside the window's client area."""
+    wx, wy, _, _ = geometry(window)
+    run("xdotool", "mousemove", "--sync", str(wx + x), str(wy + y))
+    time.sleep(0.05)
+    run("xdotool", "click", str(button))
+
+
+def key(window, *keys):
+    run("xdotool", "windowfocus", "--sync", str(window), check=False)
+    run("xdotool", "key", "--window", str(window), *keys)
+
+
+def type_text(text):
+    run("xdotool", "type", "--delay", "20", text)
+
+
+def screenshot(name, window="root"):
+    os.makedirs(ARTIFACTS, exist_ok=True)
+    path = os.path.join(ARTIFACTS, name + ".png")
+    run("import", "-window", str(window), path)
+    return path

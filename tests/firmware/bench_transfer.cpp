@@ -1,0 +1,182 @@
+// Transfers an image of about 1 MB to the simulated receiver pacing bytes at
+// the real wire speed (921600 baud, 10 bits a byte), and compares the time
+// taken with the wire time of the same frames and acknowledgements; also
+// reports the CPU time the transfer thread used.
+
+#include "firmware/FirmwareImage.h"
+#include "firmware/FirmwareTransfer.h"
+#include "firmware/FirmwareUpdate.h"
+#include "protocol/DeviceState.h"
+#include "protocol/Job.h"
+#include "protocol/TraceSink.h"
+#include "serial/PortTable.h"
+#include "tools/imagebuilder/ImageBuilder.h"
+#include "tools/simulator/SimulatedReceiver.h"
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <vector>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <time.h>
+
+namespace
+{
+class BenchJob : public JobContext
+{
+public:
+    explicit BenchJob (int port) : JobContext (JobKind::UpdateFirmware, static_cast<uint8_t> (port), false) {}
+    bool shouldExit() const override { return std::chrono::steady_clock::now() > deadline; }
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() + std::chrono::minutes (2);
+};
+
+using Clock = std::chrono::steady_clock;
+
+/** Times of the frames the tool sends (from its trace) and of the
+    acknowledgements the receiver writes (from the simulator's log). */
+class Timeline : public TraceSink
+{
+public:
+    bool traceWanted() const override { return true; }
+    void postTraceLine (std::string line) override
+    {
+        const auto now = Clock::now();
+        if (line.rfind ("< Cmd: ", 0) != 0 && line.rfind ("< DSPHDR: ", 0) != 0)
+            return;
+        std::lock_guard<std::mutex> lock (m);
+        sends.push_back (now);
+    }
+    void received (const std::string& line)
+    {
+        const auto now = Clock::now();
+        if (line.rfind ("> Evt: ", 0) != 0)
+            return;
+        std::lock_guard<std::mutex> lock (m);
+        acks.push_back (now);
+    }
+
+    /** Time from each acknowledgement being written to the next frame being sent. */
+    std::vector<double> reactions()
+    {
+        std::lock_guard<std::mutex> lock (m);
+        std::vector<double> out;
+        for (size_t k = 0; k < acks.size() && k + 1 < sends.size(); ++k)
+            out.push_back (std::chrono::duration<double> (sends[k + 1] - acks[k]).count());
+        return out;
+    }
+
+    std::mutex m;
+    std::vector<Clock::time_point> sends, acks;
+};
+
+double threadCpuSeconds()
+{
+    timespec t {};
+    clock_gettime (CLOCK_THREAD_CPUTIME_ID, &t);
+    return double (t.tv_sec) + double (t.tv_nsec) * 1e-9;
+}
+
+const char* statusName (JobStatus s)
+{
+    switch (s)
+    {
+        case JobStatus::Done:    return "Done";
+        case JobStatus::Failed:  return "Failed";
+        case JobStatus::Aborted: return "Aborted";
+        default:                 return "other";
+    }
+}
+} // namespace
+
+int main()
+{
+    constexpr double baud = 921600.0;
+    constexpr int ackBytes = 7;   // AA 00 03 00 49 00 cs
+
+    imagebuilder::ImageSpec spec;
+    spec.mcuCode = imagebuilder::patternBytes (600000, 1);
+    spec.dspHeader = imagebuilder::patternBytes (1000, 2);
+    spec.dspCode = imagebuilder::patternBytes (400000, 3);
+    spec.config = imagebuilder::patternBytes (40000, 4);
+    const std::vector<uint8_t> file = imagebuilder::buildImage (spec);
+    if (file.size() >= FirmwareImage::maxFileSize)
+        return std::fprintf (stderr, "image too large\n"), 1;
+
+    const std::string path = "/tmp/korva_bench_transfer.bin";
+    imagebuilder::writeFile (path, file);
+    if (! acceptFirmwareFile (path, 1))
+        return std::fprintf (stderr, "image not accepted\n"), 1;
+
+    const DryRunResult plan = dryRunTransfer (firmwareImage());
+    const int commands = plan.shortFrames + plan.longFrames;
+
+    korvasim::SimulatorOptions options;
+    options.type = 0xF0;
+    korvasim::SimulatedReceiver sim (options);
+    if (! sim.start())
+        return std::fprintf (stderr, "simulator did not start\n"), 1;
+    sim.setWireSpeed (true);
+    Timeline timeline;
+    sim.setLogger ([&] (const std::string& line) { timeline.received (line); });
+    setTraceSink (&timeline);
+
+    ::setenv ("KORVA_EXTRA_PORTS", sim.portPath().c_str(), 1);
+    int port = -1;
+    for (int i = 0, n = enumeratePorts(); i < n; ++i)
+        if (portDeviceName (i) == sim.portPath())
+            port = i;
+    if (port < 0 || openPort (port, 921600) != 1)
+        return std::fprintf (stderr, "cannot open %s\n", sim.portPath().c_str()), 1;
+    deviceState().currentPortIndex = port;
+
+    BenchJob job (port);
+    double cpu = 0;
+    const auto start = std::chrono::steady_clock::now();
+    std::thread worker ([&] {
+        const double cpu0 = threadCpuSeconds();
+        transferFirmware (job);
+        cpu = threadCpuSeconds() - cpu0;
+    });
+    worker.join();
+    const double wall = std::chrono::duration<double> (std::chrono::steady_clock::now() - start).count();
+
+    // Lock-step: every command crosses the wire, then its acknowledgement does;
+    // the verdict does not wait for the last one.
+    const double wireBytes = double (plan.wireBytes) + double (ackBytes) * (commands - 1);
+    const double bound = wireBytes * 10.0 / baud;
+
+    const auto fw = sim.firmware();
+    const bool intact = fw.mcu == spec.mcuCode && fw.dsp == spec.dspCode && fw.config == spec.config
+                     && fw.dspHeader == spec.dspHeader;
+
+    std::printf ("image            %zu bytes, %d frames (%d long)\n", file.size(), commands, plan.longFrames);
+    std::printf ("status           %s, sections %s, violations %zu\n", statusName (job.status),
+                 intact ? "intact" : "DIFFER", sim.violations().size());
+    std::printf ("transfer time    %.3f s\n", wall);
+    std::printf ("wire bound       %.3f s (%.0f bytes at %.0f baud 8N1)\n", bound, wireBytes, baud);
+    std::printf ("ratio            %.3f (target <= 1.10)\n", wall / bound);
+    std::vector<double> reactions = timeline.reactions();
+    std::sort (reactions.begin(), reactions.end());
+    double toolTime = 0;
+    for (double r : reactions)
+        toolTime += r;
+    if (! reactions.empty())
+    {
+        std::printf ("tool reaction    ack written -> next frame sent: median %.0f us, 99%% %.0f us, max %.0f us, "
+                     "sum %.3f s\n",
+                     1e6 * reactions[reactions.size() / 2], 1e6 * reactions[reactions.size() * 99 / 100],
+                     1e6 * reactions.back(), toolTime);
+        std::printf ("tool share       (wire bound + reactions) / wire bound = %.3f; the rest of the time is the "
+                     "receiver's own latency\n", (bound + toolTime) / bound);
+    }
+    std::printf ("thread CPU       %.3f s = %.1f%% of wall time (target < 20%%)\n", cpu, 100.0 * cpu / wall);
+
+    setTraceSink (nullptr);
+    closeAllPorts();
+    sim.stop();
+    std::remove (path.c_str());
+    return job.status == JobStatus::Done && intact ? 0 : 1;
+}

@@ -1,0 +1,296 @@
+// The firmware transfer against the simulated receiver over a pseudo-terminal.
+
+#include "FirmwareFixtures.h"
+
+#include "firmware/FirmwareImage.h"
+#include "firmware/FirmwareUpdate.h"
+#include "protocol/DeviceState.h"
+#include "protocol/Job.h"
+#include "protocol/TraceSink.h"
+#include "serial/PortTable.h"
+#include "tools/simulator/SimulatedReceiver.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+using imagebuilder::ImageSpec;
+using korvasim::SimulatedReceiver;
+
+namespace
+{
+/** Counts the long firmware frames as they are traced, and can act on a count. */
+class CountingSink : public TraceSink
+{
+public:
+    bool traceWanted() const override { return true; }
+
+    void postTraceLine (std::string line) override
+    {
+        if (line == "< Cmd: aa00024907ae")
+            closeSent = true;
+        if (line.rfind ("< DSPHDR: ", 0) != 0)
+            return;
+        const int n = ++dataFrames;
+        if (onDataFrame)
+            onDataFrame (n);
+    }
+
+    std::atomic<int> dataFrames { 0 };
+    std::atomic<bool> closeSent { false };   // UpdateClose went out
+    std::function<void (int)> onDataFrame;   // runs on the transfer's thread
+};
+
+class TestJob : public JobContext
+{
+public:
+    explicit TestJob (int port) : JobContext (JobKind::UpdateFirmware, static_cast<uint8_t> (port), false) {}
+
+    bool shouldExit() const override
+    {
+        if (exitAfterDataFrames >= 0 && counter != nullptr && counter->dataFrames >= exitAfterDataFrames)
+            return true;
+        if (eachPass)
+            eachPass();
+        // A transfer has no time limit of its own; a broken one must not hang the test.
+        return std::chrono::steady_clock::now() > deadline;
+    }
+
+    const CountingSink* counter = nullptr;
+    int exitAfterDataFrames = -1;
+    std::function<void()> eachPass;
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() + std::chrono::seconds (60);
+};
+
+class TransferTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        korvasim::SimulatorOptions options;
+        options.type = 0xF0;
+        sim = std::make_unique<SimulatedReceiver> (options);
+        ASSERT_TRUE (sim->start());
+
+        ::setenv ("KORVA_EXTRA_PORTS", sim->portPath().c_str(), 1);
+        const int count = enumeratePorts();
+        for (int i = 0; i < count; ++i)
+            if (portDeviceName (i) == sim->portPath())
+                port = i;
+        ASSERT_GE (port, 0);
+        ASSERT_EQ (openPort (port, 921600), 1);
+
+        resetDeviceState();
+        deviceState().currentPortIndex = port;
+        setTraceSink (&counter);
+        updateProgress() = 0.0;
+    }
+
+    void TearDown() override
+    {
+        setTraceSink (nullptr);
+        resetPortTable();
+        resetDeviceState();
+        resetFirmwareImage();
+        if (sim)
+            sim->stop();
+        ::unsetenv ("KORVA_EXTRA_PORTS");
+    }
+
+    void accept (const ImageSpec& spec)
+    {
+        fixtures::TempFile file (imagebuilder::buildImage (spec));
+        ASSERT_TRUE (acceptFirmwareFile (file.path, 1));
+    }
+
+    JobStatus runTransfer (TestJob& job)
+    {
+        job.counter = &counter;
+        transferFirmware (job);
+        // The acknowledgement of UpdateClose, which the verdict does not wait
+        // for, lands in the port after the transfer; let it arrive before the
+        // next one starts.
+        std::this_thread::sleep_for (std::chrono::milliseconds (50));
+        return job.status;
+    }
+
+    JobStatus runTransfer()
+    {
+        TestJob job (port);
+        return runTransfer (job);
+    }
+
+    /** n of each SectionData frame of kind, in order. */
+    std::vector<int> chunks (int kind) const
+    {
+        std::vector<int> out;
+        for (const auto& c : sim->firmwareCommands())
+            if (c.subCode == 0x04 && c.sectionKind == kind)
+                out.push_back (c.dataBytes);
+        return out;
+    }
+
+    std::vector<int> subCodes() const
+    {
+        std::vector<int> out;
+        for (const auto& c : sim->firmwareCommands())
+            out.push_back (c.subCode);
+        return out;
+    }
+
+    bool received (size_t commands) const
+    {
+        return sim->waitFor ([&] { return sim->firmwareCommands().size() >= commands; }, 5000);
+    }
+
+    std::unique_ptr<SimulatedReceiver> sim;
+    CountingSink counter;
+    int port = -1;
+};
+
+//==============================================================================
+TEST_F (TransferTest, ReceiverReassemblesTheImage)
+{
+    const ImageSpec spec = fixtures::imageSpec (5000, 700, 9000, 1200, 3);
+    accept (spec);
+
+    EXPECT_EQ (runTransfer(), JobStatus::Done);
+    ASSERT_TRUE (sim->waitFor ([&] { return sim->firmware().closed; }));
+
+    const korvasim::FirmwareImageReceived fw = sim->firmware();
+    EXPECT_EQ (fw.mcuSize, 5000u);
+    EXPECT_EQ (fw.dspSize, 9000u);
+    EXPECT_EQ (fw.configSize, 1200u);
+    EXPECT_EQ (fw.mcuTag, spec.mcuTagValue);
+    EXPECT_EQ (fw.dspHeaderTag, spec.dspHeaderTagValue);
+    EXPECT_EQ (fw.configTag, spec.configTagValue);
+    EXPECT_EQ (fw.dspHeaderSize, 700);
+    EXPECT_TRUE (fw.mcu == spec.mcuCode);
+    EXPECT_TRUE (fw.dspHeader == spec.dspHeader);
+    EXPECT_TRUE (fw.dsp == spec.dspCode);
+    EXPECT_TRUE (fw.config == spec.config);
+    EXPECT_TRUE (fw.ended);
+    EXPECT_TRUE (sim->violations().empty()) << sim->violations().front();
+    EXPECT_DOUBLE_EQ (updateProgress().load(), 1.0);
+}
+
+TEST_F (TransferTest, ChunkCountsAtTheLimit)
+{
+    struct Case { uint32_t mcu, config; std::vector<int> mcuChunks, configChunks; };
+    const Case cases[] = {
+        { 978, 489, { 489, 489 }, { 489, 0 } },
+        { 979, 490, { 489, 489, 1 }, { 489, 1 } },
+    };
+
+    for (const Case& c : cases)
+    {
+        sim->clearLogs();
+        accept (fixtures::imageSpec (c.mcu, 20, 30, c.config));
+        EXPECT_EQ (runTransfer(), JobStatus::Done);
+        ASSERT_TRUE (sim->waitFor ([&] { return sim->firmware().closed; }));
+        EXPECT_EQ (chunks (0), c.mcuChunks);
+        EXPECT_EQ (chunks (2), c.configChunks);
+        EXPECT_TRUE (sim->violations().empty()) << sim->violations().front();
+    }
+}
+
+TEST_F (TransferTest, MissingDspOrConfigurationFailsAfterClose)
+{
+    for (const bool dspEmpty : { true, false })
+    {
+        sim->clearLogs();
+        accept (fixtures::imageSpec (600, 10, dspEmpty ? 0 : 40, dspEmpty ? 50 : 0));
+        EXPECT_EQ (runTransfer(), JobStatus::Failed);
+        ASSERT_TRUE (sim->waitFor ([&] { return sim->firmware().closed; }));
+
+        const std::vector<int> expected = dspEmpty ? std::vector<int> { 0, 1, 4, 4, 5, 3, 4, 5, 6, 7 }
+                                                   : std::vector<int> { 0, 1, 4, 4, 5, 2, 4, 5, 6, 7 };
+        EXPECT_EQ (subCodes(), expected);
+    }
+}
+
+TEST_F (TransferTest, RefusedBeginFailsBeforeAnyData)
+{
+    accept (fixtures::imageSpec());
+    sim->refuse (0x49, 0x01, 0x00);
+
+    EXPECT_EQ (runTransfer(), JobStatus::Failed);
+    std::this_thread::sleep_for (std::chrono::milliseconds (100));
+    EXPECT_EQ (subCodes(), std::vector<int> { 0 });
+    EXPECT_EQ (counter.dataFrames, 0);
+}
+
+TEST_F (TransferTest, StatusTwoIsIgnoredAndStatusZeroFails)
+{
+    accept (fixtures::imageSpec (3000, 20, 3000, 100));
+
+    counter.onDataFrame = [&] (int n) { if (n == 2) sim->injectStatus (2); };
+    EXPECT_EQ (runTransfer(), JobStatus::Done);
+    ASSERT_TRUE (sim->waitFor ([&] { return sim->pendingAcks().empty(); }));
+    EXPECT_TRUE (sim->violations().empty()) << sim->violations().front();
+
+    sim->clearLogs();
+    counter.dataFrames = 0;
+    counter.onDataFrame = [&] (int n) { if (n == 2) sim->injectStatus (0); };
+    EXPECT_EQ (runTransfer(), JobStatus::Failed);
+    EXPECT_FALSE (sim->firmware().closed);
+}
+
+TEST_F (TransferTest, ExitRequestAbortsWithoutAnotherFrameAndTheNextTransferStartsOver)
+{
+    const ImageSpec spec = fixtures::imageSpec (20000, 50, 600, 700);
+    accept (spec);
+
+    TestJob job (port);
+    job.exitAfterDataFrames = 3;
+    EXPECT_EQ (runTransfer (job), JobStatus::Aborted);
+
+    ASSERT_TRUE (received (2 + 3));   // UpdateBegin, McuStart, three chunks
+    std::this_thread::sleep_for (std::chrono::milliseconds (200));
+    EXPECT_EQ (subCodes(), (std::vector<int> { 0, 1, 4, 4, 4 }));
+    EXPECT_GT (updateProgress().load(), 0.0);
+    EXPECT_LT (updateProgress().load(), 0.1);
+
+    // The worker closes the port after a job and opens it for the next.
+    closePort (port);
+    ASSERT_EQ (openPort (port, 921600), 1);
+    sim->clearLogs();
+    counter.dataFrames = 0;
+
+    EXPECT_EQ (runTransfer(), JobStatus::Done);
+    ASSERT_TRUE (sim->waitFor ([&] { return sim->firmware().closed; }));
+    const std::vector<int> codes = subCodes();
+    ASSERT_GE (codes.size(), 2u);
+    EXPECT_EQ (codes[0], 0);
+    EXPECT_EQ (codes[1], 1);
+    EXPECT_EQ (sim->firmware().mcuTag, spec.mcuTagValue);
+    EXPECT_TRUE (sim->firmware().mcu == spec.mcuCode);
+    EXPECT_TRUE (sim->firmware().config == spec.config);
+    EXPECT_TRUE (sim->violations().empty()) << sim->violations().front();
+}
+
+TEST_F (TransferTest, LateVerdictStillSucceedsOnTheCloseAcknowledgement)
+{
+    // A worker that is slow between passes finds the acknowledgement of
+    // UpdateClose already waiting when it takes the verdict.
+    accept (fixtures::imageSpec (100, 10, 20, 30));
+    TestJob job (port);
+    bool paused = false;
+    job.eachPass = [&] {
+        if (! paused && counter.closeSent)
+        {
+            paused = true;
+            sim->waitFor ([&] { return sim->firmware().closed; });
+            std::this_thread::sleep_for (std::chrono::milliseconds (100));
+        }
+    };
+    EXPECT_EQ (runTransfer (job), JobStatus::Done);
+    EXPECT_TRUE (paused);
+}
+} // namespace

@@ -1,0 +1,194 @@
+// The port selector following ports that arrive, leave, reorder and come back,
+// with real pseudo-terminals named through symlinks in KORVA_EXTRA_PORTS.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include "GuiTestSupport.h"
+#include "PanelAccess.h"
+#include "jobs/BtThread.h"
+#include "protocol/DeviceState.h"
+#include "serial/PortTable.h"
+
+namespace
+{
+    /** A pseudo-terminal whose slave is reachable through a symlink we control. */
+    struct Pty
+    {
+        explicit Pty (juce::String linkPath) : link (std::move (linkPath))
+        {
+            master = posix_openpt (O_RDWR | O_NOCTTY);
+            grantpt (master);
+            unlockpt (master);
+            plug();
+        }
+
+        ~Pty()
+        {
+            unplug();
+            ::close (master);
+        }
+
+        void plug() { ::symlink (ptsname (master), link.toRawUTF8()); }
+        void unplug() { ::unlink (link.toRawUTF8()); }
+
+        juce::String link;
+        int master = -1;
+    };
+
+    class PortList : public testing::Test
+    {
+    protected:
+        void SetUp() override
+        {
+            dir = juce::File::createTempFile ("korva-ports");
+            dir.createDirectory();
+            ::unsetenv ("KORVA_EXTRA_PORTS");
+            resetPortTable();
+            baseline = enumeratePorts();
+            for (int i = 0; i < baseline; ++i)
+                baselineNames.add (portDisplayName (i));
+        }
+
+        void TearDown() override
+        {
+            panel.reset();
+            ptys.clear();
+            ::unsetenv ("KORVA_EXTRA_PORTS");
+            dir.deleteRecursively();
+            resetPortTable();
+        }
+
+        Pty& addPty (const char* name)
+        {
+            ptys.push_back (std::make_unique<Pty> (dir.getChildFile (name).getFullPathName()));
+            return *ptys.back();
+        }
+
+        void setExtraPorts (std::initializer_list<Pty*> order)
+        {
+            juce::StringArray paths;
+            for (auto* p : order)
+                paths.add (p->link);
+            ::setenv ("KORVA_EXTRA_PORTS", paths.joinIntoString (":").toRawUTF8(), 1);
+        }
+
+        juce::StringArray expectedNames (std::initializer_list<Pty*> present)
+        {
+            auto names = baselineNames;
+            for (auto* p : present)
+                names.add (p->link);
+            return names;
+        }
+
+        juce::StringArray selectorItems()
+        {
+            auto& box = MainComponentTestAccess (*panel).portSelector();
+            juce::StringArray items;
+            for (int i = 0; i < box.getNumItems(); ++i)
+            {
+                EXPECT_EQ (box.getItemId (i), i + 1);
+                items.add (box.getItemText (i));
+            }
+            return items;
+        }
+
+        void waitForNoJob()
+        {
+            ASSERT_TRUE (pumpUntil ([this] { return panel->getWorker() == nullptr; }, 20000));
+        }
+
+        juce::File dir;
+        int baseline = 0;
+        juce::StringArray baselineNames;
+        std::vector<std::unique_ptr<Pty>> ptys;
+        std::unique_ptr<MainComponent> panel;
+    };
+}
+
+TEST_F (PortList, StartsWithThePortsListedAndNothingSelected)
+{
+    auto& a = addPty ("portA");
+    auto& b = addPty ("portB");
+    setExtraPorts ({ &a, &b });
+
+    ModalResponder responder;
+    panel = std::make_unique<MainComponent>();
+    pump (200);
+
+    EXPECT_EQ (selectorItems(), expectedNames ({ &a, &b }));
+    EXPECT_EQ (MainComponentTestAccess (*panel).portSelector().getSelectedId(), 0);
+    EXPECT_EQ (deviceState().currentPortIndex.load(), -1);
+    EXPECT_EQ (panel->getHeight(), 115);
+    EXPECT_TRUE (responder.seen.empty()) << "no selection notification at start";
+}
+
+TEST_F (PortList, FollowsArrivalRemovalReorderAndReturnOfTheChosenPort)
+{
+    auto& a = addPty ("portA");
+    auto& b = addPty ("portB");
+    auto& c = addPty ("portC");
+    c.unplug();
+    setExtraPorts ({ &a, &b, &c });
+
+    ModalResponder responder;
+    panel = std::make_unique<MainComponent>();
+    MainComponentTestAccess access (*panel);
+    auto& selector = access.portSelector();
+
+    // The user chooses port B: the device-type question, then a detection that
+    // finds nothing on a bare pseudo-terminal.
+    const int indexB = baseline + 1;
+    selector.setSelectedId (indexB + 1, juce::sendNotificationSync);
+    ASSERT_EQ (responder.seen.size(), 1u);
+    EXPECT_EQ (responder.seen[0].title, "Device type");
+    EXPECT_EQ (responder.seen[0].icon, juce::MessageBoxIconType::QuestionIcon);
+    EXPECT_EQ (responder.seen[0].buttons, juce::StringArray ({ "zVARNELO7QX", "Rulko/DORU-QX" }));
+    EXPECT_EQ (deviceState().currentPortIndex.load(), indexB);
+    ASSERT_NE (panel->getWorker(), nullptr);
+
+    // While the job runs, a new port changes nothing.
+    c.plug();
+    panel->timerCallback();
+    EXPECT_EQ (selectorItems(), expectedNames ({ &a, &b }));
+
+    waitForNoJob();
+    ASSERT_EQ (responder.seen.size(), 2u);
+    EXPECT_EQ (responder.seen[1].message, "Doesn't appear to be any KORVA Bluetooth device on this port");
+
+    // Within about a second the new port is listed, B is selected again, and
+    // the question and detection follow.
+    ASSERT_TRUE (pumpUntil ([&] { return selectorItems() == expectedNames ({ &a, &b, &c }); }, 5000));
+    EXPECT_EQ (selector.getSelectedId(), indexB + 1);
+    EXPECT_EQ (deviceState().currentPortIndex.load(), indexB);
+    EXPECT_EQ (MainComponent::panelState(), 0);
+    ASSERT_TRUE (pumpUntil ([&] { return responder.seen.size() >= 3; }, 5000));
+    EXPECT_EQ (responder.seen[2].title, "Device type");
+    waitForNoJob();
+
+    // The chosen port goes away: no selection, no device, no question.
+    const auto seenBefore = responder.seen.size();
+    b.unplug();
+    ASSERT_TRUE (pumpUntil ([&] { return selectorItems() == expectedNames ({ &a, &c }); }, 5000));
+    pump (300);
+    EXPECT_EQ (selector.getSelectedId(), 0);
+    EXPECT_EQ (deviceState().currentPortIndex.load(), -1);
+    EXPECT_EQ (MainComponent::panelState(), 0);
+    EXPECT_EQ (responder.seen.size(), seenBefore);
+
+    // It comes back: selected again by itself, and asked about again.
+    b.plug();
+    ASSERT_TRUE (pumpUntil ([&] { return selectorItems() == expectedNames ({ &a, &b, &c }); }, 5000));
+    EXPECT_EQ (selector.getSelectedId(), indexB + 1);
+    ASSERT_TRUE (pumpUntil ([&] { return responder.seen.size() >= seenBefore + 1; }, 5000));
+    waitForNoJob();
+
+    // The same ports in another order count as a change.
+    setExtraPorts ({ &c, &b, &a });
+    ASSERT_TRUE (pumpUntil ([&] { return selectorItems() == expectedNames ({ &c, &b, &a }); }, 5000));
+    EXPECT_EQ (selector.getSelectedId(), indexB + 1) << "B keeps its place in the middle";
+    waitForNoJob();
+}

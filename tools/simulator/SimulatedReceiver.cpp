@@ -1,0 +1,1226 @@
+#include "tools/simulator/SimulatedReceiver.h"
+
+#include "tools/simulator/SimFrames.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace korvasim
+{
+
+namespace
+{
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<uint8_t>;
+
+constexpr int memorySize = 2048;
+constexpr uint16_t memIdentity = 0x07BA;
+constexpr uint16_t memName = 0x0500;
+constexpr uint16_t memPin = 0x0047;
+constexpr uint16_t memPinSwitch = 0x00B5;
+constexpr uint8_t switchOn = 0x82;
+constexpr uint8_t switchOff = 0x92;
+constexpr int maxChunk = 489;
+constexpr int splitGapMs = 12;
+
+const Bytes garbageBytes { 0x55, 0x13, 0xFF, 0x00, 0x7E };
+
+std::string hex2 (unsigned v)
+{
+    char text[8];
+    std::snprintf (text, sizeof (text), "%02x", v & 0xFFu);
+    return text;
+}
+
+uint32_t be32 (const uint8_t* p)
+{
+    return (uint32_t (p[0]) << 24) | (uint32_t (p[1]) << 16) | (uint32_t (p[2]) << 8) | p[3];
+}
+
+uint16_t be16 (const uint8_t* p)
+{
+    return static_cast<uint16_t> ((p[0] << 8) | p[1]);
+}
+
+bool pinIsEmpty (const std::array<uint8_t, 4>& pin)
+{
+    return pin[0] == 0 && pin[1] == 0 && pin[2] == 0 && pin[3] == 0;
+}
+
+uint32_t baudOf (speed_t s)
+{
+    switch (s)
+    {
+        case B9600:    return 9600;
+        case B19200:   return 19200;
+        case B38400:   return 38400;
+        case B57600:   return 57600;
+        case B115200:  return 115200;
+        case B230400:  return 230400;
+        case B460800:  return 460800;
+        case B921600:  return 921600;
+        default:       return 0;
+    }
+}
+
+/** Firmware section order the update family must follow. */
+enum class FwPhase { Idle, Begun, Mcu, McuEnded, DspHeader, Dsp, DspEnded, Config, ConfigEnded, Ended, Closed };
+
+const char* phaseName (FwPhase p)
+{
+    switch (p)
+    {
+        case FwPhase::Idle:        return "idle";
+        case FwPhase::Begun:       return "begun";
+        case FwPhase::Mcu:         return "MCU section";
+        case FwPhase::McuEnded:    return "after MCU section";
+        case FwPhase::DspHeader:   return "DSP header";
+        case FwPhase::Dsp:         return "DSP section";
+        case FwPhase::DspEnded:    return "after DSP section";
+        case FwPhase::Config:      return "config section";
+        case FwPhase::ConfigEnded: return "after config section";
+        case FwPhase::Ended:       return "after UpdateEnd";
+        case FwPhase::Closed:      return "closed";
+    }
+    return "?";
+}
+} // namespace
+
+bool StoredSettings::operator== (const StoredSettings& o) const
+{
+    return name == o.name && pin == o.pin && stereo == o.stereo && maxDevices == o.maxDevices
+        && gpoNormallyOpen == o.gpoNormallyOpen && ledControl == o.ledControl
+        && restoreControl == o.restoreControl;
+}
+
+struct SimulatedReceiver::Impl
+{
+    struct Outgoing
+    {
+        Clock::time_point due;
+        Bytes bytes;
+        bool logAsFrame = false;   // first piece of a frame: logged and tracked when written
+        Bytes frame;               // whole frame (for the log), on the first piece
+        int eventOpcode = -1;      // event that the tool must acknowledge
+        bool firmwareAck = false;  // the acknowledgement of a 0x49 command
+    };
+
+    struct PendingAck
+    {
+        uint8_t opcode;
+        Clock::time_point sentAt;
+    };
+
+    struct Refusal
+    {
+        uint8_t opcode;
+        uint8_t status;
+        int subCode;
+    };
+
+    explicit Impl (SimulatorOptions o) : options (std::move (o)), stored (options.factory)
+    {
+        resetMemory();
+    }
+
+    // ---- configuration (under m) ----
+    SimulatorOptions options;
+    mutable std::mutex m;
+    StoredSettings stored;
+    uint8_t memory[memorySize] = {};
+
+    // ---- faults (under m) ----
+    bool silent = false;
+    bool corruptChecksum = false;
+    bool splitWrites = false;
+    bool garbage = false;
+    int replyDelayMs = 0;
+    bool wireSpeed = false;
+    bool ignoreBaud = false;
+    std::vector<Refusal> refusals;
+
+    // ---- logs (under m) ----
+    std::vector<Bytes> received, sent;
+    std::vector<std::string> violationLog;
+    std::vector<PendingAck> pending;
+    std::vector<FirmwareCommand> fwCommands;
+    FirmwareImageReceived fw;
+    FwPhase fwPhase = FwPhase::Idle;
+    bool fwAwaitingAck = false;
+    uint64_t noise = 0;
+    std::function<void (const std::string&)> logger;
+
+    // ---- pty and thread ----
+    int master = -1;
+    int slaveHold = -1;
+    std::string slaveName;
+    std::thread thread;
+    std::atomic<bool> running { false };
+    bool vanishRequested = false; // the thread closes the pty, so it never polls a closed fd
+
+    // ---- receive assembly (thread only) ----
+    enum class RxState { Start, LenHigh, LenLow, Body, Checksum, HciOpLow, HciOpHigh, HciLen, HciParams };
+    RxState rx = RxState::Start;
+    Bytes rxFrame;
+    int rxNeed = 0;
+
+    std::deque<Outgoing> outQueue;
+    Clock::time_point lastDue {};
+    std::deque<std::pair<Clock::time_point, Bytes>> inQueue;
+    Clock::time_point inputBusyUntil {};
+    std::vector<std::string> logLines; // emitted outside the lock
+
+    bool isHci() const { return options.type == 0xF1; }
+    uint32_t expectedBaud() const { return isHci() ? 115200u : 921600u; }
+
+    // ---- memory model of a 0xF1 module ----
+
+    void writeSettingsToMemory (const StoredSettings& s)
+    {
+        const size_t n = std::min<size_t> (s.name.size(), 31);
+        memory[memName] = static_cast<uint8_t> (n);
+        std::memset (memory + memName + 1, 0, 32);
+        std::memcpy (memory + memName + 1, s.name.data(), n);
+        std::memcpy (memory + memPin, s.pin.data(), 4);
+        memory[memPinSwitch] = pinIsEmpty (s.pin) ? switchOff : switchOn;
+    }
+
+    void resetMemory()
+    {
+        std::memset (memory, 0, sizeof (memory));
+        std::memcpy (memory + memIdentity, "MCHP", 4);
+        writeSettingsToMemory (options.factory);
+    }
+
+    StoredSettings settingsFromMemory() const
+    {
+        StoredSettings s = options.factory;
+        const int n = std::min<int> (memory[memName], 32);
+        s.name.assign (reinterpret_cast<const char*> (memory + memName + 1), static_cast<size_t> (n));
+        if (memory[memPinSwitch] == switchOn)
+            std::memcpy (s.pin.data(), memory + memPin, 4);
+        else
+            s.pin = { { 0, 0, 0, 0 } };
+        return s;
+    }
+
+    // ---- output ----
+
+    void violation (const std::string& text) { violationLog.push_back (text); }
+
+    Clock::time_point nextDue (Clock::time_point earliest, size_t bytes)
+    {
+        Clock::time_point due = std::max (earliest, lastDue);
+        if (wireSpeed)
+            due += std::chrono::nanoseconds (static_cast<long long> (bytes) * 10'000'000'000LL / currentBaud());
+        lastDue = due;
+        return due;
+    }
+
+    uint32_t currentBaud() const
+    {
+        termios tio;
+        if (master >= 0 && ::tcgetattr (master, &tio) == 0)
+            if (const uint32_t b = baudOf (::cfgetospeed (&tio)))
+                return b;
+        return 921600;
+    }
+
+    void queueFrame (Bytes frame, int eventOpcode, bool firmwareAck, int extraDelayMs = 0)
+    {
+        const auto now = Clock::now() + std::chrono::milliseconds (replyDelayMs + extraDelayMs);
+        if (corruptChecksum && ! isHci() && ! frame.empty())
+            frame.back() ^= 0x5A;
+
+        if (garbage)
+            outQueue.push_back ({ nextDue (now, garbageBytes.size()), garbageBytes, false, {}, -1, false });
+
+        std::vector<Bytes> pieces;
+        if (splitWrites && frame.size() > 3)
+        {
+            const size_t mid = 2 + (frame.size() - 2) / 2;
+            pieces.emplace_back (frame.begin(), frame.begin() + 2);
+            pieces.emplace_back (frame.begin() + 2, frame.begin() + static_cast<long> (mid));
+            pieces.emplace_back (frame.begin() + static_cast<long> (mid), frame.end());
+        }
+        else
+        {
+            pieces.push_back (frame);
+        }
+
+        // Acknowledgement expectations and lock-step release take effect with the
+        // last piece, when the tool can have seen the whole frame.
+        for (size_t i = 0; i < pieces.size(); ++i)
+        {
+            const bool last = i + 1 == pieces.size();
+            const auto earliest = i == 0 ? now : lastDue + std::chrono::milliseconds (splitGapMs);
+            Outgoing o { nextDue (earliest, pieces[i].size()), pieces[i], last, last ? frame : Bytes {},
+                         last ? eventOpcode : -1, last && firmwareAck };
+            outQueue.push_back (std::move (o));
+        }
+    }
+
+    void queueEvent (uint8_t opcode, const Bytes& params, int extraDelayMs = 0)
+    {
+        queueFrame (encodeSimFrame (opcode, params), opcode == 0x00 ? -1 : opcode, false, extraDelayMs);
+    }
+
+    void queueCommandAck (uint8_t op, uint8_t status)
+    {
+        queueFrame (encodeSimFrame (0x00, { op, status }), -1, op == 0x49);
+    }
+
+    void flushOutput()
+    {
+        const auto now = Clock::now();
+        while (! outQueue.empty() && outQueue.front().due <= now)
+        {
+            Outgoing o = std::move (outQueue.front());
+            outQueue.pop_front();
+            if (master >= 0)
+            {
+                size_t off = 0;
+                while (off < o.bytes.size())
+                {
+                    const ssize_t w = ::write (master, o.bytes.data() + off, o.bytes.size() - off);
+                    if (w > 0)
+                        off += static_cast<size_t> (w);
+                    else if (w < 0 && (errno == EAGAIN || errno == EINTR))
+                        std::this_thread::sleep_for (std::chrono::milliseconds (1));
+                    else
+                        break;
+                }
+            }
+            if (o.logAsFrame)
+            {
+                sent.push_back (o.frame);
+                logLines.push_back (simTraceLine ("> Evt: ", o.frame));
+                if (o.eventOpcode >= 0)
+                    pending.push_back ({ static_cast<uint8_t> (o.eventOpcode), Clock::now() });
+                if (o.firmwareAck)
+                    fwAwaitingAck = false;
+            }
+        }
+    }
+
+    void checkAckTimeouts()
+    {
+        const auto limit = Clock::now() - std::chrono::milliseconds (options.ackTimeoutMs);
+        for (auto it = pending.begin(); it != pending.end();)
+        {
+            if (it->sentAt < limit)
+            {
+                violation ("event " + hex2 (it->opcode) + " was not acknowledged");
+                it = pending.erase (it);
+            }
+            else
+            {
+                ++it;
+            }
+        }
+    }
+
+    // ---- input ----
+
+    void takeInput (const uint8_t* bytes, size_t n)
+    {
+        if (! ignoreBaud && currentBaud() != expectedBaud())
+        {
+            // At the wrong speed a UART hears framing errors, not bytes.
+            noise += n;
+            rx = RxState::Start;
+            return;
+        }
+        for (size_t i = 0; i < n; ++i)
+            stepInput (bytes[i]);
+    }
+
+    void stepInput (uint8_t b)
+    {
+        switch (rx)
+        {
+            case RxState::Start:
+                if (! isHci() && b == 0xAA)
+                {
+                    rxFrame.assign (1, b);
+                    rx = RxState::LenHigh;
+                }
+                else if (isHci() && b == 0x01)
+                {
+                    rxFrame.assign (1, b);
+                    rx = RxState::HciOpLow;
+                }
+                else
+                {
+                    ++noise;
+                }
+                break;
+
+            case RxState::LenHigh:
+                rxFrame.push_back (b);
+                rx = RxState::LenLow;
+                break;
+
+            case RxState::LenLow:
+                rxFrame.push_back (b);
+                rxNeed = (rxFrame[1] << 8) | b;
+                if (rxNeed == 0 || rxNeed > maxChunk + 9)
+                {
+                    violation ("frame length " + std::to_string (rxNeed) + " out of range");
+                    rx = RxState::Start;
+                    break;
+                }
+                rx = RxState::Body;
+                break;
+
+            case RxState::Body:
+                rxFrame.push_back (b);
+                if (--rxNeed == 0)
+                    rx = RxState::Checksum;
+                break;
+
+            case RxState::Checksum:
+                rxFrame.push_back (b);
+                rx = RxState::Start;
+                frameReceived();
+                break;
+
+            case RxState::HciOpLow:
+            case RxState::HciOpHigh:
+                rxFrame.push_back (b);
+                rx = rx == RxState::HciOpLow ? RxState::HciOpHigh : RxState::HciLen;
+                break;
+
+            case RxState::HciLen:
+                rxFrame.push_back (b);
+                rxNeed = b;
+                rx = RxState::HciParams;
+                if (rxNeed == 0)
+                {
+                    rx = RxState::Start;
+                    hciReceived();
+                }
+                break;
+
+            case RxState::HciParams:
+                rxFrame.push_back (b);
+                if (--rxNeed == 0)
+                {
+                    rx = RxState::Start;
+                    hciReceived();
+                }
+                break;
+        }
+    }
+
+    const Refusal* refusalFor (uint8_t op, int subCode) const
+    {
+        for (const auto& r : refusals)
+            if (r.opcode == op && (r.subCode < 0 || r.subCode == subCode))
+                return &r;
+        return nullptr;
+    }
+
+    void logReceived (const Bytes& frame, const char* label)
+    {
+        received.push_back (frame);
+        logLines.push_back (simTraceLine (label, frame));
+    }
+
+    void frameReceived()
+    {
+        const Bytes& f = rxFrame;
+        const int n = (f[1] << 8) | f[2];
+        const uint8_t op = f[3];
+        const bool longFrame = op == 0x49 && n > 2 && (f[4] == 0x02 || f[4] == 0x04);
+        logReceived (f, op == 0x14 ? "< Ack: " : longFrame ? "< DSPHDR: " : "< Cmd: ");
+
+        if (simChecksum (f.data() + 1, f.size() - 2) != f.back())
+        {
+            violation ("frame " + simHex (f) + " has a wrong checksum");
+            return;
+        }
+        if (! longFrame && (f[1] != 0 || n > 251))
+        {
+            violation ("frame " + simHex (f) + " is longer than a short frame may be");
+            return;
+        }
+
+        const Bytes params (f.begin() + 4, f.end() - 1);
+        if (op == 0x14)
+        {
+            acknowledged (params);
+            return;
+        }
+        if (op == 0x49)
+        {
+            firmwareCommand (params);
+            return;
+        }
+        if (silent)
+            return;
+        if (const Refusal* r = refusalFor (op, -1))
+        {
+            queueCommandAck (op, r->status);
+            return;
+        }
+        command (op, params);
+    }
+
+    void expectParams (uint8_t op, const Bytes& params, size_t count)
+    {
+        if (params.size() != count)
+            violation ("command " + hex2 (op) + " with " + std::to_string (params.size())
+                       + " parameters, expected " + std::to_string (count));
+    }
+
+    void command (uint8_t op, const Bytes& p)
+    {
+        switch (op)
+        {
+            case 0x02:
+                if (p != Bytes { 0x00, 0x56 })
+                    violation ("restore defaults with parameters " + simHex (p));
+                queueCommandAck (op, 0);
+                stored = options.factory;
+                resetMemory();
+                queueEvent (0x01, { 0x02 }, options.restartDelayMs);
+                break;
+
+            case 0x06:
+                expectParams (op, p, 4);
+                if (p.size() == 4)
+                {
+                    const bool allZero = p[0] == 0 && p[1] == 0 && p[2] == 0 && p[3] == 0;
+                    const bool anyZero = p[0] == 0 || p[1] == 0 || p[2] == 0 || p[3] == 0;
+                    if (anyZero && ! allZero)
+                        violation ("PIN " + simHex (p) + " is neither four digits nor four zeros");
+                    std::copy (p.begin(), p.end(), stored.pin.begin());
+                }
+                queueCommandAck (op, 0);
+                break;
+
+            case 0x10:
+            {
+                expectParams (op, p, 0);
+                queueCommandAck (op, 0);
+                const size_t len = std::min<size_t> (stored.name.size(), 32);
+                Bytes event { static_cast<uint8_t> (len) };
+                event.insert (event.end(), stored.name.begin(), stored.name.begin() + static_cast<long> (len));
+                queueEvent (0x21, event);
+                break;
+            }
+
+            case 0x35:
+                if (p.size() < 3 || p[0] != 0 || p[1] != 0 || p.size() != size_t (p[2]) + 3 || p[2] > 32)
+                    violation ("name command with parameters " + simHex (p));
+                else
+                    stored.name.assign (p.begin() + 3, p.end());
+                queueCommandAck (op, 0);
+                break;
+
+            case 0xD0:
+                expectParams (op, p, 1);
+                queueCommandAck (op, 0);
+                if (! p.empty() && p[0] == 0)
+                    queueEvent (0x90, { 0x00, options.type });
+                else if (! p.empty() && p[0] == 1)
+                    queueEvent (0x90, { 0x01, options.versionMajor, options.versionMinor });
+                else
+                    violation ("identity query with parameters " + simHex (p));
+                break;
+
+            case 0xD1:
+                expectParams (op, p, 0);
+                queueCommandAck (op, 0);
+                queueEvent (0x01, { 0x02 }, options.restartDelayMs);
+                break;
+
+            case 0xD3:
+                expectParams (op, p, 0);
+                queueCommandAck (op, 0);
+                queueEvent (0x91, { stored.stereo, stored.gpoNormallyOpen, stored.ledControl,
+                                    stored.restoreControl, stored.maxDevices });
+                break;
+
+            case 0xD4:
+                expectParams (op, p, 5);
+                if (p.size() == 5)
+                {
+                    if (p[0] > 1 || (p[1] != 1 && p[1] != 8) || p[2] > 1 || p[3] > 1 || p[4] > 1)
+                        violation ("settings " + simHex (p) + " out of range");
+                    stored.stereo = p[0];
+                    stored.maxDevices = p[1];
+                    stored.gpoNormallyOpen = p[2];
+                    stored.ledControl = p[3];
+                    stored.restoreControl = p[4];
+                }
+                queueCommandAck (op, 0);
+                break;
+
+            case 0xD5:
+                expectParams (op, p, 0);
+                queueCommandAck (op, 0);
+                if (pinIsEmpty (stored.pin))
+                    queueEvent (0x92, { 0x00, 0x00, 0x00, 0x00, 0x00 });
+                else
+                    queueEvent (0x92, { 0x01, stored.pin[0], stored.pin[1], stored.pin[2], stored.pin[3] });
+                break;
+
+            default:
+                violation ("unknown command " + hex2 (op));
+                queueCommandAck (op, 0x01);
+                break;
+        }
+    }
+
+    void acknowledged (const Bytes& p)
+    {
+        if (p.size() != 1)
+        {
+            violation ("acknowledgement with " + std::to_string (p.size()) + " parameters");
+            return;
+        }
+        if (p[0] == 0x00)
+            violation ("acknowledgement of a command acknowledgement");
+        for (auto it = pending.begin(); it != pending.end(); ++it)
+            if (it->opcode == p[0])
+            {
+                pending.erase (it);
+                return;
+            }
+        violation ("unexpected acknowledgement of event " + hex2 (p[0]));
+    }
+
+    // ---- firmware family ----
+
+    std::vector<uint8_t>* sectionBuffer (int kind)
+    {
+        switch (kind)
+        {
+            case 0: return &fw.mcu;
+            case 1: return &fw.dsp;
+            case 2: return &fw.config;
+            default: return nullptr;
+        }
+    }
+
+    uint32_t announcedSize (int kind) const
+    {
+        return kind == 0 ? fw.mcuSize : kind == 1 ? fw.dspSize : fw.configSize;
+    }
+
+    void fwOrder (uint8_t sub, std::initializer_list<FwPhase> allowed, FwPhase next)
+    {
+        if (std::find (allowed.begin(), allowed.end(), fwPhase) == allowed.end())
+            violation ("firmware sub-code " + hex2 (sub) + " out of order (" + phaseName (fwPhase) + ")");
+        fwPhase = next;
+    }
+
+    void firmwareCommand (const Bytes& p)
+    {
+        if (p.empty())
+        {
+            violation ("firmware command without sub-code");
+            return;
+        }
+        const uint8_t sub = p[0];
+        if (fwAwaitingAck)
+            violation ("firmware sub-code " + hex2 (sub) + " sent before the previous acknowledgement");
+
+        FirmwareCommand record;
+        record.subCode = sub;
+
+        switch (sub)
+        {
+            case 0x00:
+                if (p.size() != 13)
+                    violation ("UpdateBegin with " + std::to_string (p.size()) + " parameter bytes");
+                fw = FirmwareImageReceived {};
+                fw.begun = true;
+                if (p.size() >= 13)
+                {
+                    fw.mcuSize = be32 (&p[1]);
+                    fw.dspSize = be32 (&p[5]);
+                    fw.configSize = be32 (&p[9]);
+                }
+                fwPhase = FwPhase::Begun;
+                break;
+
+            case 0x01:
+                fwOrder (sub, { FwPhase::Begun }, FwPhase::Mcu);
+                if (p.size() == 3)
+                    fw.mcuTag = be16 (&p[1]);
+                else
+                    violation ("McuStart with " + std::to_string (p.size()) + " parameter bytes");
+                break;
+
+            case 0x02:
+            {
+                fwOrder (sub, { FwPhase::McuEnded, FwPhase::DspHeader }, FwPhase::DspHeader);
+                const int n = p.size() >= 7 ? be16 (&p[5]) : -1;
+                if (n < 0 || p.size() != size_t (n) + 7 || n > maxChunk)
+                {
+                    violation ("DspHeader frame with inconsistent length");
+                    break;
+                }
+                fw.dspHeaderTag = be16 (&p[1]);
+                fw.dspHeaderSize = be16 (&p[3]);
+                fw.dspHeader.insert (fw.dspHeader.end(), p.begin() + 7, p.end());
+                record.dataBytes = n;
+                break;
+            }
+
+            case 0x04:
+            {
+                const int n = p.size() >= 8 ? be16 (&p[6]) : -1;
+                const int kind = p.size() >= 2 ? p[1] : -1;
+                record.sectionKind = kind;
+                if (kind == 0)
+                    fwOrder (sub, { FwPhase::Mcu }, FwPhase::Mcu);
+                else if (kind == 1)
+                    fwOrder (sub, { FwPhase::DspHeader, FwPhase::Dsp }, FwPhase::Dsp);
+                else if (kind == 2)
+                    fwOrder (sub, { FwPhase::Config }, FwPhase::Config);
+                if (n < 0 || p.size() != size_t (n) + 8 || n > maxChunk || sectionBuffer (kind) == nullptr)
+                {
+                    violation ("SectionData frame with inconsistent length or kind");
+                    break;
+                }
+                record.dataBytes = n;
+                const uint32_t offset = be32 (&p[2]);
+                auto* section = sectionBuffer (kind);
+                if (offset != section->size())
+                    violation ("section " + std::to_string (kind) + " data at offset " + std::to_string (offset)
+                               + ", expected " + std::to_string (section->size()));
+                if (uint64_t (offset) + uint64_t (n) > announcedSize (kind))
+                    violation ("section " + std::to_string (kind) + " data beyond its announced size");
+                if (uint64_t (offset) + uint64_t (n) <= 64u * 1024 * 1024)
+                {
+                    if (section->size() < offset + size_t (n))
+                        section->resize (offset + size_t (n));
+                    std::copy (p.begin() + 8, p.end(), section->begin() + offset);
+                }
+                break;
+            }
+
+            case 0x03:
+                fwOrder (sub, { FwPhase::DspEnded, FwPhase::McuEnded }, FwPhase::Config);
+                if (p.size() == 3)
+                    fw.configTag = be16 (&p[1]);
+                else
+                    violation ("ConfigStart with " + std::to_string (p.size()) + " parameter bytes");
+                break;
+
+            case 0x05:
+            {
+                const int kind = p.size() == 2 ? p[1] : -1;
+                record.sectionKind = kind;
+                if (kind == 0)
+                    fwOrder (sub, { FwPhase::Mcu }, FwPhase::McuEnded);
+                else if (kind == 1)
+                    fwOrder (sub, { FwPhase::Dsp, FwPhase::DspHeader }, FwPhase::DspEnded);
+                else if (kind == 2)
+                    fwOrder (sub, { FwPhase::Config }, FwPhase::ConfigEnded);
+                else
+                    violation ("SectionEnd without a valid section kind");
+                if (const auto* section = sectionBuffer (kind))
+                    if (section->size() != announcedSize (kind))
+                        violation ("section " + std::to_string (kind) + " ended with " + std::to_string (section->size())
+                                   + " of " + std::to_string (announcedSize (kind)) + " bytes");
+                break;
+            }
+
+            case 0x06:
+                fwOrder (sub, { FwPhase::ConfigEnded, FwPhase::DspEnded, FwPhase::McuEnded }, FwPhase::Ended);
+                fw.ended = true;
+                break;
+
+            case 0x07:
+                fwOrder (sub, { FwPhase::Ended }, FwPhase::Closed);
+                fw.closed = true;
+                break;
+
+            default:
+                violation ("unknown firmware sub-code " + hex2 (sub));
+                break;
+        }
+        fwCommands.push_back (record);
+
+        if (silent)
+            return;
+        const Refusal* r = refusalFor (0x49, sub);
+        fwAwaitingAck = true;
+        queueCommandAck (0x49, r != nullptr ? r->status : 0);
+    }
+
+    // ---- HCI (type 0xF1) ----
+
+    void hciReceived()
+    {
+        const Bytes& f = rxFrame;
+        logReceived (f, "< Cmd: ");
+        const uint16_t opcode = static_cast<uint16_t> (f[1] | (f[2] << 8));
+        const Bytes p (f.begin() + 4, f.end());
+        if (silent)
+            return;
+
+        const uint8_t lo = static_cast<uint8_t> (opcode & 0xFF), hi = static_cast<uint8_t> (opcode >> 8);
+        auto complete = [&] (uint8_t status, const Bytes& ret)
+        {
+            Bytes event { 0x04, 0x0E, static_cast<uint8_t> (4 + ret.size()), 0x01, lo, hi, status };
+            event.insert (event.end(), ret.begin(), ret.end());
+            queueFrame (event, -1, false);
+        };
+
+        if (const Refusal* r = refusalFor (lo, -1))
+        {
+            complete (r->status, {});
+            return;
+        }
+
+        if (opcode == 0xFC29)
+        {
+            if (p.size() != 3)
+            {
+                violation ("HCI memory read with " + std::to_string (p.size()) + " parameters");
+                complete (0x12, {});
+                return;
+            }
+            const int location = be16 (&p[0]);
+            const int count = p[2];
+            if (location + count > memorySize || count > 42)
+            {
+                complete (0x12, {});
+                return;
+            }
+            Bytes ret { p[0], p[1], static_cast<uint8_t> (count) };
+            ret.insert (ret.end(), memory + location, memory + location + count);
+            complete (0x00, ret);
+        }
+        else if (opcode == 0xFC27)
+        {
+            if (p.size() < 3 || p.size() != size_t (p[2]) + 3)
+            {
+                violation ("HCI memory write with inconsistent length " + simHex (p));
+                complete (0x12, {});
+                return;
+            }
+            const int location = be16 (&p[0]);
+            if (location + p[2] > memorySize)
+            {
+                complete (0x12, {});
+                return;
+            }
+            std::copy (p.begin() + 3, p.end(), memory + location);
+            complete (0x00, {});
+        }
+        else
+        {
+            violation ("unknown HCI command " + hex2 (hi) + hex2 (lo));
+            complete (0x01, {});
+        }
+    }
+
+    // ---- thread ----
+
+    void run()
+    {
+        uint8_t buffer[512];
+        while (running.load())
+        {
+            {
+                std::lock_guard<std::mutex> lock (m);
+                if (vanishRequested && master >= 0)
+                {
+                    outQueue.clear();
+                    inQueue.clear();
+                    closePty();
+                }
+            }
+            pollfd pfd { master, POLLIN, 0 };
+            const int ready = master >= 0 ? ::poll (&pfd, 1, 2) : 0;
+            if (master < 0)
+                std::this_thread::sleep_for (std::chrono::milliseconds (2));
+
+            Bytes chunk;
+            if (ready > 0 && (pfd.revents & POLLIN) != 0)
+            {
+                const ssize_t got = ::read (master, buffer, sizeof (buffer));
+                if (got > 0)
+                    chunk.assign (buffer, buffer + got);
+            }
+            else if (ready > 0 && (pfd.revents & (POLLHUP | POLLERR)) != 0)
+            {
+                std::this_thread::sleep_for (std::chrono::milliseconds (2));
+            }
+
+            std::vector<std::string> lines;
+            std::function<void (const std::string&)> log;
+            {
+                std::lock_guard<std::mutex> lock (m);
+                const auto now = Clock::now();
+                if (! chunk.empty())
+                {
+                    if (wireSpeed)
+                    {
+                        const auto start = std::max (now, inputBusyUntil);
+                        inputBusyUntil = start + std::chrono::nanoseconds (
+                            static_cast<long long> (chunk.size()) * 10'000'000'000LL / currentBaud());
+                        inQueue.emplace_back (inputBusyUntil, std::move (chunk));
+                    }
+                    else
+                    {
+                        inQueue.emplace_back (now, std::move (chunk));
+                    }
+                }
+                while (! inQueue.empty() && inQueue.front().first <= now)
+                {
+                    takeInput (inQueue.front().second.data(), inQueue.front().second.size());
+                    inQueue.pop_front();
+                }
+                flushOutput();
+                checkAckTimeouts();
+                lines.swap (logLines);
+                log = logger;
+            }
+            if (log)
+                for (const auto& line : lines)
+                    log (line);
+        }
+    }
+
+    void closePty()
+    {
+        if (master >= 0)
+            ::close (master);
+        if (slaveHold >= 0)
+            ::close (slaveHold);
+        master = slaveHold = -1;
+        if (! options.linkPath.empty())
+            ::unlink (options.linkPath.c_str());
+    }
+};
+
+SimulatedReceiver::SimulatedReceiver (SimulatorOptions options) : impl (std::make_unique<Impl> (std::move (options))) {}
+
+SimulatedReceiver::~SimulatedReceiver()
+{
+    stop();
+}
+
+bool SimulatedReceiver::start()
+{
+    Impl& d = *impl;
+    if (d.running.load())
+        return true;
+
+    const int master = ::posix_openpt (O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (master < 0)
+        return false;
+    char name[128] = {};
+    if (::grantpt (master) != 0 || ::unlockpt (master) != 0 || ::ptsname_r (master, name, sizeof (name)) != 0)
+    {
+        ::close (master);
+        return false;
+    }
+
+    // Holding the slave open keeps its line settings between the tool's opens and
+    // spares the master the hang-up state while no one has the port open.
+    const int slave = ::open (name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (slave < 0)
+    {
+        ::close (master);
+        return false;
+    }
+    termios tio;
+    if (::tcgetattr (slave, &tio) == 0)
+    {
+        ::cfmakeraw (&tio);
+        ::cfsetispeed (&tio, B9600);
+        ::cfsetospeed (&tio, B9600);
+        ::tcsetattr (slave, TCSANOW, &tio);
+    }
+
+    {
+        std::lock_guard<std::mutex> lock (d.m);
+        d.master = master;
+        d.slaveHold = slave;
+        d.slaveName = name;
+        d.vanishRequested = false;
+        if (! d.options.linkPath.empty())
+        {
+            ::unlink (d.options.linkPath.c_str());
+            if (::symlink (name, d.options.linkPath.c_str()) != 0)
+            {
+                d.closePty();
+                return false;
+            }
+        }
+    }
+
+    d.running.store (true);
+    d.thread = std::thread ([&d] { d.run(); });
+    return true;
+}
+
+void SimulatedReceiver::stop()
+{
+    Impl& d = *impl;
+    if (d.running.exchange (false) && d.thread.joinable())
+        d.thread.join();
+    std::lock_guard<std::mutex> lock (d.m);
+    d.closePty();
+}
+
+std::string SimulatedReceiver::slavePath() const
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    return impl->slaveName;
+}
+
+std::string SimulatedReceiver::portPath() const
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    return impl->options.linkPath.empty() ? impl->slaveName : impl->options.linkPath;
+}
+
+uint8_t SimulatedReceiver::type() const
+{
+    return impl->options.type;
+}
+
+StoredSettings SimulatedReceiver::settings() const
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    return impl->isHci() ? impl->settingsFromMemory() : impl->stored;
+}
+
+void SimulatedReceiver::setSettings (const StoredSettings& s)
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    impl->stored = s;
+    impl->writeSettingsToMemory (s);
+}
+
+std::vector<uint8_t> SimulatedReceiver::memory (uint16_t location, int count) const
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    std::vector<uint8_t> out;
+    for (int i = 0; i < count && location + i < memorySize; ++i)
+        out.push_back (impl->memory[location + i]);
+    return out;
+}
+
+void SimulatedReceiver::setMemory (uint16_t location, const std::vector<uint8_t>& bytes)
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    for (size_t i = 0; i < bytes.size() && location + i < size_t (memorySize); ++i)
+        impl->memory[location + i] = bytes[i];
+}
+
+std::vector<std::vector<uint8_t>> SimulatedReceiver::receivedFrames() const
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    return impl->received;
+}
+
+std::vector<std::vector<uint8_t>> SimulatedReceiver::receivedWithOpcode (uint8_t op) const
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    std::vector<std::vector<uint8_t>> out;
+    for (const auto& f : impl->received)
+    {
+        const bool hci = f.size() >= 4 && f[0] == 0x01;
+        if ((hci && f[1] == op) || (! hci && f.size() >= 5 && f[3] == op))
+            out.push_back (f);
+    }
+    return out;
+}
+
+std::vector<std::vector<uint8_t>> SimulatedReceiver::sentFrames() const
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    return impl->sent;
+}
+
+std::vector<std::string> SimulatedReceiver::violations() const
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    return impl->violationLog;
+}
+
+std::vector<uint8_t> SimulatedReceiver::pendingAcks() const
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    std::vector<uint8_t> out;
+    for (const auto& p : impl->pending)
+        out.push_back (p.opcode);
+    return out;
+}
+
+uint64_t SimulatedReceiver::noiseBytes() const
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    return impl->noise;
+}
+
+std::vector<FirmwareCommand> SimulatedReceiver::firmwareCommands() const
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    return impl->fwCommands;
+}
+
+FirmwareImageReceived SimulatedReceiver::firmware() const
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    return impl->fw;
+}
+
+void SimulatedReceiver::clearLogs()
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    impl->received.clear();
+    impl->sent.clear();
+    impl->violationLog.clear();
+    impl->pending.clear();
+    impl->fwCommands.clear();
+    impl->fw = FirmwareImageReceived {};
+    impl->fwPhase = FwPhase::Idle;
+    impl->fwAwaitingAck = false;
+    impl->noise = 0;
+}
+
+bool SimulatedReceiver::waitFor (const std::function<bool()>& cond, int timeoutMs) const
+{
+    const auto end = Clock::now() + std::chrono::milliseconds (timeoutMs);
+    while (! cond())
+    {
+        if (Clock::now() >= end)
+            return cond();
+        std::this_thread::sleep_for (std::chrono::milliseconds (5));
+    }
+    return true;
+}
+
+bool SimulatedReceiver::waitForFrames (size_t count, int timeoutMs) const
+{
+    return waitFor ([&] { return receivedFrames().size() >= count; }, timeoutMs);
+}
+
+void SimulatedReceiver::setSilent (bool on)
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    impl->silent = on;
+}
+
+void SimulatedReceiver::refuse (uint8_t opcode, uint8_t status, int subCode)
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    impl->refusals.push_back ({ opcode, status, subCode });
+}
+
+void SimulatedReceiver::clearRefusals()
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    impl->refusals.clear();
+}
+
+void SimulatedReceiver::setCorruptChecksum (bool on)
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    impl->corruptChecksum = on;
+}
+
+void SimulatedReceiver::setSplitWrites (bool on)
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    impl->splitWrites = on;
+}
+
+void SimulatedReceiver::setGarbageBetweenFrames (bool on)
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    impl->garbage = on;
+}
+
+void SimulatedReceiver::setReplyDelayMs (int delayMs)
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    impl->replyDelayMs = std::max (0, delayMs);
+}
+
+void SimulatedReceiver::setWireSpeed (bool on)
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    impl->wireSpeed = on;
+}
+
+void SimulatedReceiver::setIgnoreBaud (bool on)
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    impl->ignoreBaud = on;
+}
+
+void SimulatedReceiver::injectPairedRecords (int count)
+{
+    std::vector<uint8_t> params { static_cast<uint8_t> (count) };
+    for (int r = 0; r < count; ++r)
+    {
+        params.push_back (static_cast<uint8_t> (r + 1));
+        for (int i = 0; i < 6; ++i)
+            params.push_back (static_cast<uint8_t> (0x10 * (r + 1) + i));
+    }
+    injectEvent (0x1F, params);
+}
+
+void SimulatedReceiver::injectStatus (uint8_t state)
+{
+    injectEvent (0x01, { state });
+}
+
+void SimulatedReceiver::injectEvent0E (uint8_t value)
+{
+    injectEvent (0x0E, { value });
+}
+
+void SimulatedReceiver::injectEvent (uint8_t opcode, const std::vector<uint8_t>& params)
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    impl->queueEvent (opcode, params);
+}
+
+void SimulatedReceiver::injectRaw (const std::vector<uint8_t>& bytes)
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    impl->outQueue.push_back ({ impl->nextDue (Clock::now(), bytes.size()), bytes, false, {}, -1, false });
+}
+
+void SimulatedReceiver::vanish()
+{
+    {
+        std::lock_guard<std::mutex> lock (impl->m);
+        impl->vanishRequested = true;
+        if (! impl->running.load())
+            impl->closePty();
+    }
+    waitFor ([this] { std::lock_guard<std::mutex> lock (impl->m); return impl->master < 0; }, 2000);
+}
+
+void SimulatedReceiver::setLogger (std::function<void (const std::string&)> logger)
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    impl->logger = std::move (logger);
+}
+
+} // namespace korvasim
