@@ -25,10 +25,10 @@ fi
 
 link="${XDG_RUNTIME_DIR:-/tmp}/korva-sim-$type"
 mkdir -p build/samples
-build/bin/korva-mkimage --model RULKO --out build/samples/rulko-sample.bin >/dev/null
-build/bin/korva-mkimage --model DORU-415QX --out build/samples/doru-sample.bin >/dev/null
+build/tools/imagebuilder/korva-mkimage --model RULKO -o build/samples/rulko-sample.bin >/dev/null
+build/tools/imagebuilder/korva-mkimage --model DORU-415QX -o build/samples/doru-sample.bin >/dev/null
 
-build/bin/korva-sim --type "$type" --link "$link" > build/korva-sim.log 2>&1 &
+build/tools/simulator/korva-sim --type "$type" --link "$link" > build/korva-sim.log 2>&1 &
 sim_pid=$!
 trap 'kill $sim_pid 2>/dev/null || true' EXIT
 

@@ -56,7 +56,9 @@ def geometry(window):
 def click(window, x, y, button=1):
     """Clicks at (x, y) inside the window's client area."""
     wx, wy, _, _ = geometry(window)
-    run("xdotool", "mousemove", "--sync", str(wx + x), str(wy + y))
+    # No --sync: it waits for a motion event, which never comes when the
+    # pointer is already there.
+    run("xdotool", "mousemove", str(wx + x), str(wy + y))
     time.sleep(0.05)
     run("xdotool", "click", str(button))
 
@@ -75,3 +77,28 @@ def screenshot(name, window="root"):
     path = os.path.join(ARTIFACTS, name + ".png")
     run("import", "-window", str(window), path)
     return path
+
+
+def wait_window(title, timeout=15.0):
+    return wait_for(lambda: (find_windows(title) or [None])[0], timeout=timeout, what=f"window '{title}'")
+
+
+def wait_gone(window, timeout=15.0):
+    def gone():
+        out = subprocess.run(["xwininfo", "-id", str(window)], capture_output=True, text=True)
+        return out.returncode != 0 or "IsViewable" not in out.stdout
+    wait_for(gone, timeout=timeout, what=f"window {window} to close")
+
+
+def answer_box(title, button="right", timeout=15.0, shot=None):
+    """Waits for an alert box titled `title` and clicks one of its buttons:
+    'only' (a one-button box), 'left' or 'right' (two buttons)."""
+    box = wait_window(title, timeout)
+    time.sleep(0.3)
+    if shot:
+        screenshot(shot)
+    _, _, w, h = geometry(box)
+    x = {"only": w // 2, "left": 100, "right": w - 103}[button]
+    click(box, x, h - 28)
+    wait_gone(box)
+    return box

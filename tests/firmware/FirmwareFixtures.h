@@ -13,19 +13,19 @@
 namespace fixtures
 {
 /** A well-formed image for "RULKO" with generated sections of the given sizes. */
-inline imagebuilder::ImageSpec imageSpec (uint32_t mcu = 1000, uint32_t dspHeader = 100, uint32_t dsp = 2000,
+inline imagebuilder::ImageRecipe imageRecipe (uint32_t mcu = 1000, uint32_t dspHeader = 100, uint32_t dsp = 2000,
                                           uint32_t config = 300, uint32_t seed = 7)
 {
-    imagebuilder::ImageSpec spec;
-    spec.mcuCode = imagebuilder::patternBytes (mcu, seed);
-    spec.dspHeader = imagebuilder::patternBytes (dspHeader, seed + 1);
-    spec.dspCode = imagebuilder::patternBytes (dsp, seed + 2);
-    spec.config = imagebuilder::patternBytes (config, seed + 3);
-    spec.mcuTagValue = 0x1A2B;
-    spec.dspHeaderTagValue = 0x3C4D;
-    spec.dspCodeTagValue = 0x5E6F;
-    spec.configTagValue = 0x7081;
-    return spec;
+    imagebuilder::ImageRecipe recipe;
+    recipe.mcuCode = imagebuilder::patternBytes (mcu, seed);
+    recipe.dspHeader = imagebuilder::patternBytes (dspHeader, seed + 1);
+    recipe.dspCode = imagebuilder::patternBytes (dsp, seed + 2);
+    recipe.config = imagebuilder::patternBytes (config, seed + 3);
+    recipe.mcuTagValue = 0x1A2B;
+    recipe.dspHeaderTagValue = 0x3C4D;
+    recipe.dspCodeTagValue = 0x5E6F;
+    recipe.configTagValue = 0x7081;
+    return recipe;
 }
 
 /** A file in the temporary directory, removed when this goes. */

@@ -96,12 +96,12 @@ int main()
     constexpr double baud = 921600.0;
     constexpr int ackBytes = 7;   // AA 00 03 00 49 00 cs
 
-    imagebuilder::ImageSpec spec;
-    spec.mcuCode = imagebuilder::patternBytes (600000, 1);
-    spec.dspHeader = imagebuilder::patternBytes (1000, 2);
-    spec.dspCode = imagebuilder::patternBytes (400000, 3);
-    spec.config = imagebuilder::patternBytes (40000, 4);
-    const std::vector<uint8_t> file = imagebuilder::buildImage (spec);
+    imagebuilder::ImageRecipe recipe;
+    recipe.mcuCode = imagebuilder::patternBytes (600000, 1);
+    recipe.dspHeader = imagebuilder::patternBytes (1000, 2);
+    recipe.dspCode = imagebuilder::patternBytes (400000, 3);
+    recipe.config = imagebuilder::patternBytes (40000, 4);
+    const std::vector<uint8_t> file = imagebuilder::buildImage (recipe);
     if (file.size() >= FirmwareImage::maxFileSize)
         return std::fprintf (stderr, "image too large\n"), 1;
 
@@ -149,8 +149,8 @@ int main()
     const double bound = wireBytes * 10.0 / baud;
 
     const auto fw = sim.firmware();
-    const bool intact = fw.mcu == spec.mcuCode && fw.dsp == spec.dspCode && fw.config == spec.config
-                     && fw.dspHeader == spec.dspHeader;
+    const bool intact = fw.mcu == recipe.mcuCode && fw.dsp == recipe.dspCode && fw.config == recipe.config
+                     && fw.dspHeader == recipe.dspHeader;
 
     std::printf ("image            %zu bytes, %d frames (%d long)\n", file.size(), commands, plan.longFrames);
     std::printf ("status           %s, sections %s, violations %zu\n", statusName (job.status),

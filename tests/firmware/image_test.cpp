@@ -14,7 +14,7 @@
 #include <functional>
 #include <sstream>
 
-using imagebuilder::ImageSpec;
+using imagebuilder::ImageRecipe;
 using fixtures::TempFile;
 
 namespace
@@ -36,7 +36,7 @@ protected:
 struct HeaderCase
 {
     const char* name;
-    std::function<void (ImageSpec&)> change;
+    std::function<void (ImageRecipe&)> change;
     const char* expectedModel;
     bool passes;
 };
@@ -44,34 +44,34 @@ struct HeaderCase
 TEST_F (ImageTest, HeaderCheckTable)
 {
     const HeaderCase cases[] = {
-        { "well formed", [] (ImageSpec&) {}, "RULKO", true },
-        { "model with extra letters", [] (ImageSpec& s) { s.model = "RULKO-2X"; }, "RULKO", true },
-        { "RULKO file for DORU", [] (ImageSpec&) {}, "DORU-415QX", false },
-        { "DORU file for DORU", [] (ImageSpec& s) { s.model = "DORU-415QX"; }, "DORU-415QX", true },
-        { "DORU file for RULKO", [] (ImageSpec& s) { s.model = "DORU-415QX"; }, "RULKO", false },
-        { "model shorter than expected", [] (ImageSpec& s) { s.model = "RULK"; }, "RULKO", false },
-        { "bad magic", [] (ImageSpec& s) { s.badMagic = true; }, "RULKO", false },
-        { "bad BLUETOOTH at 16", [] (ImageSpec& s) { s.badBluetooth = true; }, "RULKO", false },
-        { "payload length 0", [] (ImageSpec& s) { s.zeroLength = true; }, "RULKO", false },
-        { "wrong checksum", [] (ImageSpec& s) { s.wrongChecksum = true; }, "RULKO", false },
-        { "bad trailer", [] (ImageSpec& s) { s.badTrailer = true; }, "RULKO", false },
-        { "length one short", [] (ImageSpec& s) { s.payloadLengthOverride = imagebuilder::buildPayload (s).size() - 4; }, "RULKO", false },
-        { "length past the file", [] (ImageSpec& s) { s.payloadLengthOverride = 0x7FFFFFF0u; }, "RULKO", false },
-        { "bytes after the trailer", [] (ImageSpec& s) { s.totalSize = 30000; }, "RULKO", true },
-        { "no start marker (envelope still fine)", [] (ImageSpec& s) { s.missingStartMarker = true; }, "RULKO", true },
+        { "well formed", [] (ImageRecipe&) {}, "RULKO", true },
+        { "model with extra letters", [] (ImageRecipe& s) { s.model = "RULKO-2X"; }, "RULKO", true },
+        { "RULKO file for DORU", [] (ImageRecipe&) {}, "DORU-415QX", false },
+        { "DORU file for DORU", [] (ImageRecipe& s) { s.model = "DORU-415QX"; }, "DORU-415QX", true },
+        { "DORU file for RULKO", [] (ImageRecipe& s) { s.model = "DORU-415QX"; }, "RULKO", false },
+        { "model shorter than expected", [] (ImageRecipe& s) { s.model = "RULK"; }, "RULKO", false },
+        { "bad magic", [] (ImageRecipe& s) { s.badMagic = true; }, "RULKO", false },
+        { "bad BLUETOOTH at 16", [] (ImageRecipe& s) { s.badBluetooth = true; }, "RULKO", false },
+        { "payload length 0", [] (ImageRecipe& s) { s.zeroLength = true; }, "RULKO", false },
+        { "wrong checksum", [] (ImageRecipe& s) { s.wrongChecksum = true; }, "RULKO", false },
+        { "bad trailer", [] (ImageRecipe& s) { s.badTrailer = true; }, "RULKO", false },
+        { "length one short", [] (ImageRecipe& s) { s.payloadLengthOverride = imagebuilder::buildPayload (s).size() - 4; }, "RULKO", false },
+        { "length past the file", [] (ImageRecipe& s) { s.payloadLengthOverride = 0x7FFFFFF0u; }, "RULKO", false },
+        { "bytes after the trailer", [] (ImageRecipe& s) { s.totalSize = 30000; }, "RULKO", true },
+        { "no start marker (envelope still fine)", [] (ImageRecipe& s) { s.missingStartMarker = true; }, "RULKO", true },
     };
 
     for (const HeaderCase& c : cases)
     {
-        ImageSpec spec = fixtures::imageSpec();
-        c.change (spec);
-        EXPECT_EQ (headerPasses (imagebuilder::buildImage (spec), c.expectedModel), c.passes) << c.name;
+        ImageRecipe recipe = fixtures::imageRecipe();
+        c.change (recipe);
+        EXPECT_EQ (headerPasses (imagebuilder::buildImage (recipe), c.expectedModel), c.passes) << c.name;
     }
 }
 
 TEST_F (ImageTest, HeaderRefusesTruncatedFiles)
 {
-    const std::vector<uint8_t> good = imagebuilder::buildImage (fixtures::imageSpec());
+    const std::vector<uint8_t> good = imagebuilder::buildImage (fixtures::imageRecipe());
     for (size_t keep : { size_t (0), size_t (111), size_t (112), good.size() - 12, good.size() - 1 })
         EXPECT_FALSE (headerPasses (std::vector<uint8_t> (good.begin(), good.begin() + long (keep)), "RULKO")) << keep;
     EXPECT_FALSE (headerPasses (good, nullptr));
@@ -79,9 +79,9 @@ TEST_F (ImageTest, HeaderRefusesTruncatedFiles)
 
 TEST_F (ImageTest, LengthTenChecksumsTwoWordsAndReadsTrailerAt122)
 {
-    ImageSpec spec = fixtures::imageSpec();
-    spec.payloadOverride = std::vector<uint8_t> { 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J' };
-    std::vector<uint8_t> bytes = imagebuilder::buildImage (spec);
+    ImageRecipe recipe = fixtures::imageRecipe();
+    recipe.payloadOverride = std::vector<uint8_t> { 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J' };
+    std::vector<uint8_t> bytes = imagebuilder::buildImage (recipe);
 
     ASSERT_EQ (bytes.size(), 112u + 10u + 12u);
     const uint32_t expected = (0x44434241u ^ 0x48474645u);
@@ -139,7 +139,7 @@ TEST_F (ImageTest, ModelForPanelState)
 struct LoadCase
 {
     const char* name;
-    std::function<void (ImageSpec&)> change;
+    std::function<void (ImageRecipe&)> change;
     bool loads;
     int32_t mcuSize, dspSize, configSize;
 };
@@ -147,26 +147,26 @@ struct LoadCase
 TEST_F (ImageTest, LoadTable)
 {
     const LoadCase cases[] = {
-        { "well formed", [] (ImageSpec&) {}, true, 1000, 2000, 300 },
-        { "all sizes 0", [] (ImageSpec& s) { s.declaredMcuSize = s.declaredDspSize = s.declaredConfigSize = 0u; }, false, 0, 0, 0 },
-        { "no size lines", [] (ImageSpec& s) { s.sizeLines = false; }, false, 0, 0, 0 },
-        { "only a configuration size", [] (ImageSpec& s) { s.sizeLinesText = "CONFIGSIZE : [000010]\n"; }, true, 0, 0, 0x10 },
-        { "no start marker", [] (ImageSpec& s) { s.missingStartMarker = true; }, false, 1000, 2000, 300 },
+        { "well formed", [] (ImageRecipe&) {}, true, 1000, 2000, 300 },
+        { "all sizes 0", [] (ImageRecipe& s) { s.declaredMcuSize = s.declaredDspSize = s.declaredConfigSize = 0u; }, false, 0, 0, 0 },
+        { "no size lines", [] (ImageRecipe& s) { s.sizeLines = false; }, false, 0, 0, 0 },
+        { "only a configuration size", [] (ImageRecipe& s) { s.sizeLinesText = "CONFIGSIZE : [000010]\n"; }, true, 0, 0, 0x10 },
+        { "no start marker", [] (ImageRecipe& s) { s.missingStartMarker = true; }, false, 1000, 2000, 300 },
         { "M-C-U after the configuration size",
-          [] (ImageSpec& s) { s.textAfterSizeLines = "MCUSIZE : [000777]\nDSPSIZE : [000777]\n"; }, true, 1000, 2000, 300 },
+          [] (ImageRecipe& s) { s.textAfterSizeLines = "MCUSIZE : [000777]\nDSPSIZE : [000777]\n"; }, true, 1000, 2000, 300 },
         { "a second MCUSIZE before it",
-          [] (ImageSpec& s) { s.sizeLinesText = "MCUSIZE : [000010]\nDSPSIZE : [0007D0]\nMCUSIZE : [000020]\nCONFIGSIZE : [00012C]\n"; },
+          [] (ImageRecipe& s) { s.sizeLinesText = "MCUSIZE : [000010]\nDSPSIZE : [0007D0]\nMCUSIZE : [000020]\nCONFIGSIZE : [00012C]\n"; },
           true, 0x20, 2000, 300 },
-        { "size line value ended by its bracket", [] (ImageSpec& s) { s.sizeLinesText = "MCUSIZE : [3E8]\nCONFIGSIZE : [1]\n"; },
+        { "size line value ended by its bracket", [] (ImageRecipe& s) { s.sizeLinesText = "MCUSIZE : [3E8]\nCONFIGSIZE : [1]\n"; },
           true, 0x3E8, 0, 1 },
-        { "size limit minus one", [] (ImageSpec& s) { s.totalSize = 1048575; }, true, 1000, 2000, 300 },
+        { "size limit minus one", [] (ImageRecipe& s) { s.totalSize = 1048575; }, true, 1000, 2000, 300 },
     };
 
     for (const LoadCase& c : cases)
     {
-        ImageSpec spec = fixtures::imageSpec();
-        c.change (spec);
-        TempFile file (imagebuilder::buildImage (spec));
+        ImageRecipe recipe = fixtures::imageRecipe();
+        c.change (recipe);
+        TempFile file (imagebuilder::buildImage (recipe));
         EXPECT_EQ (loadImage (file.path), c.loads) << c.name;
         const FirmwareImage& image = firmwareImage();
         EXPECT_EQ (image.mcuSize, c.mcuSize) << c.name;
@@ -177,13 +177,13 @@ TEST_F (ImageTest, LoadTable)
 
 TEST_F (ImageTest, SizeLimitKeepsThePreviousImage)
 {
-    ImageSpec spec = fixtures::imageSpec();
-    TempFile good (imagebuilder::buildImage (spec));
+    ImageRecipe recipe = fixtures::imageRecipe();
+    TempFile good (imagebuilder::buildImage (recipe));
     ASSERT_TRUE (loadImage (good.path));
     const std::vector<uint8_t> held = firmwareImage().data;
 
-    spec.totalSize = 1048576;
-    TempFile tooLarge (imagebuilder::buildImage (spec));
+    recipe.totalSize = 1048576;
+    TempFile tooLarge (imagebuilder::buildImage (recipe));
     EXPECT_FALSE (loadImage (tooLarge.path));
     EXPECT_EQ (firmwareImage().data, held);
     EXPECT_EQ (firmwareImage().size, held.size());
@@ -295,8 +295,8 @@ TEST_F (ImageTest, AcceptsWellFormedImagesOfManySizes)
         {
             const uint32_t header = (seed * 97) % 1500;
             const uint32_t config = 1 + (seed * 389) % 5000;
-            ImageSpec spec = fixtures::imageSpec (mcu, header, dsp, config, seed++);
-            TempFile file (imagebuilder::buildImage (spec));
+            ImageRecipe recipe = fixtures::imageRecipe (mcu, header, dsp, config, seed++);
+            TempFile file (imagebuilder::buildImage (recipe));
             EXPECT_TRUE (acceptFirmwareFile (file.path, 1))
                 << "mcu " << mcu << " header " << header << " dsp " << dsp << " config " << config;
         }
@@ -304,14 +304,14 @@ TEST_F (ImageTest, AcceptsWellFormedImagesOfManySizes)
 
 TEST_F (ImageTest, AcceptanceFollowsTheModelAndTheSizeLimit)
 {
-    ImageSpec spec = fixtures::imageSpec();
-    TempFile rulko (imagebuilder::buildImage (spec));
-    spec.model = "DORU-415QX";
-    TempFile doru (imagebuilder::buildImage (spec));
-    spec.totalSize = 1048575;
-    TempFile largest (imagebuilder::buildImage (spec));
-    spec.totalSize = 1048576;
-    TempFile tooLarge (imagebuilder::buildImage (spec));
+    ImageRecipe recipe = fixtures::imageRecipe();
+    TempFile rulko (imagebuilder::buildImage (recipe));
+    recipe.model = "DORU-415QX";
+    TempFile doru (imagebuilder::buildImage (recipe));
+    recipe.totalSize = 1048575;
+    TempFile largest (imagebuilder::buildImage (recipe));
+    recipe.totalSize = 1048576;
+    TempFile tooLarge (imagebuilder::buildImage (recipe));
 
     EXPECT_TRUE (acceptFirmwareFile (rulko.path, 1));
     EXPECT_FALSE (acceptFirmwareFile (rulko.path, 3));
@@ -333,32 +333,32 @@ TEST_F (ImageTest, AcceptanceFollowsTheModelAndTheSizeLimit)
 struct RefusalCase
 {
     const char* name;
-    std::function<void (ImageSpec&)> change;
+    std::function<void (ImageRecipe&)> change;
 };
 
 TEST_F (ImageTest, DryRunRefusesImagesTheTransferCannotSendWhole)
 {
     const RefusalCase cases[] = {
-        { "no MCUCODESTART", [] (ImageSpec& s) { s.omitTag = imagebuilder::Tag::McuCodeStart; } },
-        { "no DSPHDRSTART", [] (ImageSpec& s) { s.omitTag = imagebuilder::Tag::DspHdrStart; } },
-        { "no SIZE", [] (ImageSpec& s) { s.omitTag = imagebuilder::Tag::Size; } },
-        { "no DSPCODESTART", [] (ImageSpec& s) { s.omitTag = imagebuilder::Tag::DspCodeStart; } },
-        { "no CONFIGSTART", [] (ImageSpec& s) { s.omitTag = imagebuilder::Tag::ConfigStart; } },
-        { "MCU tag beyond the first window", [] (ImageSpec& s) { s.mcuTagOffset = 4096 - 20; } },
+        { "no MCUCODESTART", [] (ImageRecipe& s) { s.omitTag = imagebuilder::Tag::McuCodeStart; } },
+        { "no DSPHDRSTART", [] (ImageRecipe& s) { s.omitTag = imagebuilder::Tag::DspHdrStart; } },
+        { "no SIZE", [] (ImageRecipe& s) { s.omitTag = imagebuilder::Tag::Size; } },
+        { "no DSPCODESTART", [] (ImageRecipe& s) { s.omitTag = imagebuilder::Tag::DspCodeStart; } },
+        { "no CONFIGSTART", [] (ImageRecipe& s) { s.omitTag = imagebuilder::Tag::ConfigStart; } },
+        { "MCU tag beyond the first window", [] (ImageRecipe& s) { s.mcuTagOffset = 4096 - 20; } },
         // A section that runs into the next tag hides it.
-        { "MCU size larger than its data", [] (ImageSpec& s) { s.declaredMcuSize = 1010u; } },
-        { "header size larger than its data", [] (ImageSpec& s) { s.declaredDspHeaderSize = 110u; } },
-        { "DSP size larger than its data", [] (ImageSpec& s) { s.declaredDspSize = 2010u; } },
-        { "configuration runs into the trailer", [] (ImageSpec& s) { s.declaredConfigSize = 301u; } },
-        { "configuration far larger than the file", [] (ImageSpec& s) { s.declaredConfigSize = 0xFFFFFFu; } },
-        { "MCU far larger than the file", [] (ImageSpec& s) { s.declaredMcuSize = 0xFFFFFFu; } },
+        { "MCU size larger than its data", [] (ImageRecipe& s) { s.declaredMcuSize = 1010u; } },
+        { "header size larger than its data", [] (ImageRecipe& s) { s.declaredDspHeaderSize = 110u; } },
+        { "DSP size larger than its data", [] (ImageRecipe& s) { s.declaredDspSize = 2010u; } },
+        { "configuration runs into the trailer", [] (ImageRecipe& s) { s.declaredConfigSize = 301u; } },
+        { "configuration far larger than the file", [] (ImageRecipe& s) { s.declaredConfigSize = 0xFFFFFFu; } },
+        { "MCU far larger than the file", [] (ImageRecipe& s) { s.declaredMcuSize = 0xFFFFFFu; } },
     };
 
     for (const RefusalCase& c : cases)
     {
-        ImageSpec spec = fixtures::imageSpec();
-        c.change (spec);
-        TempFile file (imagebuilder::buildImage (spec));
+        ImageRecipe recipe = fixtures::imageRecipe();
+        c.change (recipe);
+        TempFile file (imagebuilder::buildImage (recipe));
 
         std::ifstream stream (file.path, std::ios::binary);
         ASSERT_TRUE (checkHeader (stream, "RULKO")) << c.name;   // only the walk refuses these
@@ -374,14 +374,14 @@ TEST_F (ImageTest, DryRunRefusesTagsTheWindowWalkCannotReach)
     int refused = 0;
     for (uint32_t dsp = 2380; dsp < 2480; dsp += 3)
     {
-        ImageSpec spec = fixtures::imageSpec (1000, 351, dsp, 300);
-        spec.alignTags = false;
-        TempFile natural (imagebuilder::buildImage (spec));
+        ImageRecipe recipe = fixtures::imageRecipe (1000, 351, dsp, 300);
+        recipe.alignTags = false;
+        TempFile natural (imagebuilder::buildImage (recipe));
         if (! acceptFirmwareFile (natural.path, 1))
             ++refused;
 
-        spec.alignTags = true;
-        TempFile padded (imagebuilder::buildImage (spec));
+        recipe.alignTags = true;
+        TempFile padded (imagebuilder::buildImage (recipe));
         EXPECT_TRUE (acceptFirmwareFile (padded.path, 1)) << dsp;
     }
     EXPECT_GT (refused, 0);

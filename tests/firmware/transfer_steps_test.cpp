@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-using imagebuilder::ImageSpec;
+using imagebuilder::ImageRecipe;
 
 namespace
 {
@@ -61,10 +61,10 @@ struct Walk
     float lastProgress = 0;
 };
 
-Walk walk (const ImageSpec& spec)
+Walk walk (const ImageRecipe& recipe)
 {
     FirmwareImage& image = firmwareImage();
-    image.loadBytes (imagebuilder::buildImage (spec));
+    image.loadBytes (imagebuilder::buildImage (recipe));
     FirmwareTransfer transfer (image);
     RecordingSink sink;
     Walk w;
@@ -108,7 +108,7 @@ TEST_F (TransferStepsTest, ChunkingPerSection)
 
     for (const Case& c : cases)
     {
-        const Walk w = walk (fixtures::imageSpec (c.mcu, c.header, c.dsp, c.config));
+        const Walk w = walk (fixtures::imageRecipe (c.mcu, c.header, c.dsp, c.config));
         EXPECT_TRUE (w.completed);
         EXPECT_EQ (sequence (w), c.frames);
         EXPECT_EQ (w.phasesComplete, c.done) << c.frames;
@@ -117,8 +117,8 @@ TEST_F (TransferStepsTest, ChunkingPerSection)
 
 TEST_F (TransferStepsTest, FramesCarryTheImageBytes)
 {
-    const ImageSpec spec = fixtures::imageSpec (12345, 1100, 20000, 1500, 11);
-    const Walk w = walk (spec);
+    const ImageRecipe recipe = fixtures::imageRecipe (12345, 1100, 20000, 1500, 11);
+    const Walk w = walk (recipe);
     ASSERT_TRUE (w.completed);
     EXPECT_TRUE (w.phasesComplete);
     EXPECT_FLOAT_EQ (w.lastProgress, 1.0f);
@@ -169,18 +169,18 @@ TEST_F (TransferStepsTest, FramesCarryTheImageBytes)
         }
     }
 
-    EXPECT_EQ (sections[0], spec.mcuCode);
-    EXPECT_EQ (header, spec.dspHeader);
-    EXPECT_EQ (sections[1], spec.dspCode);
-    EXPECT_EQ (sections[2], spec.config);
+    EXPECT_EQ (sections[0], recipe.mcuCode);
+    EXPECT_EQ (header, recipe.dspHeader);
+    EXPECT_EQ (sections[1], recipe.dspCode);
+    EXPECT_EQ (sections[2], recipe.config);
 }
 
 TEST_F (TransferStepsTest, IdleAndFaultingStepsSendNothing)
 {
-    ImageSpec spec = fixtures::imageSpec (600, 10, 20, 30);
-    spec.omitTag = imagebuilder::Tag::DspCodeStart;
+    ImageRecipe recipe = fixtures::imageRecipe (600, 10, 20, 30);
+    recipe.omitTag = imagebuilder::Tag::DspCodeStart;
     FirmwareImage& image = firmwareImage();
-    image.loadBytes (imagebuilder::buildImage (spec));
+    image.loadBytes (imagebuilder::buildImage (recipe));
 
     FirmwareTransfer transfer (image);
     RecordingSink sink;
@@ -202,7 +202,7 @@ TEST_F (TransferStepsTest, IdleAndFaultingStepsSendNothing)
 TEST_F (TransferStepsTest, DryRunCountsTheFrames)
 {
     FirmwareImage& image = firmwareImage();
-    image.loadBytes (imagebuilder::buildImage (fixtures::imageSpec (979, 10, 5, 489)));
+    image.loadBytes (imagebuilder::buildImage (fixtures::imageRecipe (979, 10, 5, 489)));
     const DryRunResult r = dryRunTransfer (image);
     EXPECT_TRUE (r.walkComplete);
     EXPECT_TRUE (r.phasesComplete);

@@ -20,7 +20,7 @@
 #include <string>
 #include <thread>
 
-using imagebuilder::ImageSpec;
+using imagebuilder::ImageRecipe;
 using korvasim::SimulatedReceiver;
 
 namespace
@@ -103,9 +103,9 @@ protected:
         ::unsetenv ("KORVA_EXTRA_PORTS");
     }
 
-    void accept (const ImageSpec& spec)
+    void accept (const ImageRecipe& recipe)
     {
-        fixtures::TempFile file (imagebuilder::buildImage (spec));
+        fixtures::TempFile file (imagebuilder::buildImage (recipe));
         ASSERT_TRUE (acceptFirmwareFile (file.path, 1));
     }
 
@@ -157,8 +157,8 @@ protected:
 //==============================================================================
 TEST_F (TransferTest, ReceiverReassemblesTheImage)
 {
-    const ImageSpec spec = fixtures::imageSpec (5000, 700, 9000, 1200, 3);
-    accept (spec);
+    const ImageRecipe recipe = fixtures::imageRecipe (5000, 700, 9000, 1200, 3);
+    accept (recipe);
 
     EXPECT_EQ (runTransfer(), JobStatus::Done);
     ASSERT_TRUE (sim->waitFor ([&] { return sim->firmware().closed; }));
@@ -167,14 +167,14 @@ TEST_F (TransferTest, ReceiverReassemblesTheImage)
     EXPECT_EQ (fw.mcuSize, 5000u);
     EXPECT_EQ (fw.dspSize, 9000u);
     EXPECT_EQ (fw.configSize, 1200u);
-    EXPECT_EQ (fw.mcuTag, spec.mcuTagValue);
-    EXPECT_EQ (fw.dspHeaderTag, spec.dspHeaderTagValue);
-    EXPECT_EQ (fw.configTag, spec.configTagValue);
+    EXPECT_EQ (fw.mcuTag, recipe.mcuTagValue);
+    EXPECT_EQ (fw.dspHeaderTag, recipe.dspHeaderTagValue);
+    EXPECT_EQ (fw.configTag, recipe.configTagValue);
     EXPECT_EQ (fw.dspHeaderSize, 700);
-    EXPECT_TRUE (fw.mcu == spec.mcuCode);
-    EXPECT_TRUE (fw.dspHeader == spec.dspHeader);
-    EXPECT_TRUE (fw.dsp == spec.dspCode);
-    EXPECT_TRUE (fw.config == spec.config);
+    EXPECT_TRUE (fw.mcu == recipe.mcuCode);
+    EXPECT_TRUE (fw.dspHeader == recipe.dspHeader);
+    EXPECT_TRUE (fw.dsp == recipe.dspCode);
+    EXPECT_TRUE (fw.config == recipe.config);
     EXPECT_TRUE (fw.ended);
     EXPECT_TRUE (sim->violations().empty()) << sim->violations().front();
     EXPECT_DOUBLE_EQ (updateProgress().load(), 1.0);
@@ -191,7 +191,7 @@ TEST_F (TransferTest, ChunkCountsAtTheLimit)
     for (const Case& c : cases)
     {
         sim->clearLogs();
-        accept (fixtures::imageSpec (c.mcu, 20, 30, c.config));
+        accept (fixtures::imageRecipe (c.mcu, 20, 30, c.config));
         EXPECT_EQ (runTransfer(), JobStatus::Done);
         ASSERT_TRUE (sim->waitFor ([&] { return sim->firmware().closed; }));
         EXPECT_EQ (chunks (0), c.mcuChunks);
@@ -205,7 +205,7 @@ TEST_F (TransferTest, MissingDspOrConfigurationFailsAfterClose)
     for (const bool dspEmpty : { true, false })
     {
         sim->clearLogs();
-        accept (fixtures::imageSpec (600, 10, dspEmpty ? 0 : 40, dspEmpty ? 50 : 0));
+        accept (fixtures::imageRecipe (600, 10, dspEmpty ? 0 : 40, dspEmpty ? 50 : 0));
         EXPECT_EQ (runTransfer(), JobStatus::Failed);
         ASSERT_TRUE (sim->waitFor ([&] { return sim->firmware().closed; }));
 
@@ -217,7 +217,7 @@ TEST_F (TransferTest, MissingDspOrConfigurationFailsAfterClose)
 
 TEST_F (TransferTest, RefusedBeginFailsBeforeAnyData)
 {
-    accept (fixtures::imageSpec());
+    accept (fixtures::imageRecipe());
     sim->refuse (0x49, 0x01, 0x00);
 
     EXPECT_EQ (runTransfer(), JobStatus::Failed);
@@ -228,7 +228,7 @@ TEST_F (TransferTest, RefusedBeginFailsBeforeAnyData)
 
 TEST_F (TransferTest, StatusTwoIsIgnoredAndStatusZeroFails)
 {
-    accept (fixtures::imageSpec (3000, 20, 3000, 100));
+    accept (fixtures::imageRecipe (3000, 20, 3000, 100));
 
     counter.onDataFrame = [&] (int n) { if (n == 2) sim->injectStatus (2); };
     EXPECT_EQ (runTransfer(), JobStatus::Done);
@@ -244,8 +244,8 @@ TEST_F (TransferTest, StatusTwoIsIgnoredAndStatusZeroFails)
 
 TEST_F (TransferTest, ExitRequestAbortsWithoutAnotherFrameAndTheNextTransferStartsOver)
 {
-    const ImageSpec spec = fixtures::imageSpec (20000, 50, 600, 700);
-    accept (spec);
+    const ImageRecipe recipe = fixtures::imageRecipe (20000, 50, 600, 700);
+    accept (recipe);
 
     TestJob job (port);
     job.exitAfterDataFrames = 3;
@@ -269,9 +269,9 @@ TEST_F (TransferTest, ExitRequestAbortsWithoutAnotherFrameAndTheNextTransferStar
     ASSERT_GE (codes.size(), 2u);
     EXPECT_EQ (codes[0], 0);
     EXPECT_EQ (codes[1], 1);
-    EXPECT_EQ (sim->firmware().mcuTag, spec.mcuTagValue);
-    EXPECT_TRUE (sim->firmware().mcu == spec.mcuCode);
-    EXPECT_TRUE (sim->firmware().config == spec.config);
+    EXPECT_EQ (sim->firmware().mcuTag, recipe.mcuTagValue);
+    EXPECT_TRUE (sim->firmware().mcu == recipe.mcuCode);
+    EXPECT_TRUE (sim->firmware().config == recipe.config);
     EXPECT_TRUE (sim->violations().empty()) << sim->violations().front();
 }
 
@@ -279,7 +279,7 @@ TEST_F (TransferTest, LateVerdictStillSucceedsOnTheCloseAcknowledgement)
 {
     // A worker that is slow between passes finds the acknowledgement of
     // UpdateClose already waiting when it takes the verdict.
-    accept (fixtures::imageSpec (100, 10, 20, 30));
+    accept (fixtures::imageRecipe (100, 10, 20, 30));
     TestJob job (port);
     bool paused = false;
     job.eachPass = [&] {

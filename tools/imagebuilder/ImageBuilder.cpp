@@ -74,21 +74,21 @@ struct Sections
     bool present[stageCount];
 };
 
-Sections sectionsOf (const ImageSpec& spec)
+Sections sectionsOf (const ImageRecipe& recipe)
 {
     Sections s {};
-    s.data[McuStage] = &spec.mcuCode;
-    s.data[DspHeaderStage] = &spec.dspHeader;
-    s.data[DspCodeStage] = &spec.dspCode;
-    s.data[ConfigStage] = &spec.config;
-    s.declaredSize[McuStage] = declared (spec.declaredMcuSize, spec.mcuCode);
-    s.declaredSize[DspHeaderStage] = declared (spec.declaredDspHeaderSize, spec.dspHeader);
-    s.declaredSize[DspCodeStage] = declared (spec.declaredDspSize, spec.dspCode);
-    s.declaredSize[ConfigStage] = declared (spec.declaredConfigSize, spec.config);
-    s.tagValue[McuStage] = spec.mcuTagValue;
-    s.tagValue[DspHeaderStage] = spec.dspHeaderTagValue;
-    s.tagValue[DspCodeStage] = spec.dspCodeTagValue;
-    s.tagValue[ConfigStage] = spec.configTagValue;
+    s.data[McuStage] = &recipe.mcuCode;
+    s.data[DspHeaderStage] = &recipe.dspHeader;
+    s.data[DspCodeStage] = &recipe.dspCode;
+    s.data[ConfigStage] = &recipe.config;
+    s.declaredSize[McuStage] = declared (recipe.declaredMcuSize, recipe.mcuCode);
+    s.declaredSize[DspHeaderStage] = declared (recipe.declaredDspHeaderSize, recipe.dspHeader);
+    s.declaredSize[DspCodeStage] = declared (recipe.declaredDspSize, recipe.dspCode);
+    s.declaredSize[ConfigStage] = declared (recipe.declaredConfigSize, recipe.config);
+    s.tagValue[McuStage] = recipe.mcuTagValue;
+    s.tagValue[DspHeaderStage] = recipe.dspHeaderTagValue;
+    s.tagValue[DspCodeStage] = recipe.dspCodeTagValue;
+    s.tagValue[ConfigStage] = recipe.configTagValue;
     // The transfer skips the DSP part when the DSP size is 0, the
     // configuration when its size is 0.
     s.present[McuStage] = true;
@@ -169,7 +169,7 @@ struct Walk
 struct Aligner
 {
     const Sections& sections;
-    const ImageSpec& spec;
+    const ImageRecipe& recipe;
     std::array<uint32_t, stageCount> pads {};
     int budget = 20000;
 
@@ -184,7 +184,7 @@ struct Aligner
 
         const size_t textLength = tagText (static_cast<Stage> (stage), 0, 0, Tag::None).size();
         const uint32_t firstPad = stage == McuStage ? pads[McuStage] : 0;
-        const uint32_t lastPad = stage == McuStage && spec.mcuTagOffset ? firstPad : firstPad + 1024;
+        const uint32_t lastPad = stage == McuStage && recipe.mcuTagOffset ? firstPad : firstPad + 1024;
 
         for (uint32_t pad = firstPad; pad <= lastPad && budget > 0; ++pad, --budget)
         {
@@ -218,15 +218,15 @@ struct Aligner
 };
 
 //==============================================================================
-std::string prefixText (const ImageSpec& spec, const Sections& s)
+std::string prefixText (const ImageRecipe& recipe, const Sections& s)
 {
-    std::string text = spec.missingStartMarker ? "IMAGE-START: \n" : "IMAGESTART : \n";
+    std::string text = recipe.missingStartMarker ? "IMAGE-START: \n" : "IMAGESTART : \n";
 
-    if (spec.sizeLinesText)
+    if (recipe.sizeLinesText)
     {
-        text += *spec.sizeLinesText;
+        text += *recipe.sizeLinesText;
     }
-    else if (spec.sizeLines)
+    else if (recipe.sizeLines)
     {
         char lines[128];
         std::snprintf (lines, sizeof (lines), "MCUSIZE : [%06X]\nDSPSIZE : [%06X]\nCONFIGSIZE : [%06X]\n",
@@ -235,13 +235,13 @@ std::string prefixText (const ImageSpec& spec, const Sections& s)
         text += lines;
     }
 
-    return text + spec.textAfterSizeLines;
+    return text + recipe.textAfterSizeLines;
 }
 
-std::vector<uint8_t> assemble (const ImageSpec& spec, const Sections& s,
+std::vector<uint8_t> assemble (const ImageRecipe& recipe, const Sections& s,
                                const std::array<uint32_t, stageCount>& pads, ImageLayout* layout)
 {
-    const std::string prefix = prefixText (spec, s);
+    const std::string prefix = prefixText (recipe, s);
     std::vector<uint8_t> out (prefix.begin(), prefix.end());
     ImageLayout l;
 
@@ -259,7 +259,7 @@ std::vector<uint8_t> assemble (const ImageSpec& spec, const Sections& s,
 
         *tagOffsets[stage] = headerSize + static_cast<uint32_t> (out.size());
         const std::string tag = tagText (static_cast<Stage> (stage), s.tagValue[stage],
-                                         s.declaredSize[DspHeaderStage], spec.omitTag);
+                                         s.declaredSize[DspHeaderStage], recipe.omitTag);
         out.insert (out.end(), tag.begin(), tag.end());
 
         *dataOffsets[stage] = headerSize + static_cast<uint32_t> (out.size());
@@ -272,29 +272,29 @@ std::vector<uint8_t> assemble (const ImageSpec& spec, const Sections& s,
     return out;
 }
 
-std::vector<uint8_t> buildPayloadAndLayout (const ImageSpec& spec, ImageLayout* layout)
+std::vector<uint8_t> buildPayloadAndLayout (const ImageRecipe& recipe, ImageLayout* layout)
 {
-    const Sections s = sectionsOf (spec);
-    Aligner aligner { s, spec };
+    const Sections s = sectionsOf (recipe);
+    Aligner aligner { s, recipe };
 
-    const uint32_t natural = headerSize + static_cast<uint32_t> (prefixText (spec, s).size());
-    if (spec.mcuTagOffset)
-        aligner.pads[McuStage] = *spec.mcuTagOffset > natural ? *spec.mcuTagOffset - natural : 0;
+    const uint32_t natural = headerSize + static_cast<uint32_t> (prefixText (recipe, s).size());
+    if (recipe.mcuTagOffset)
+        aligner.pads[McuStage] = *recipe.mcuTagOffset > natural ? *recipe.mcuTagOffset - natural : 0;
 
     // Broken images keep their natural layout: nothing could align them.
-    const bool sizesMatch = s.declaredSize[McuStage] == spec.mcuCode.size()
-                         && s.declaredSize[DspHeaderStage] == spec.dspHeader.size()
-                         && (! s.present[DspCodeStage] || s.declaredSize[DspCodeStage] == spec.dspCode.size())
-                         && (! s.present[ConfigStage] || s.declaredSize[ConfigStage] == spec.config.size());
+    const bool sizesMatch = s.declaredSize[McuStage] == recipe.mcuCode.size()
+                         && s.declaredSize[DspHeaderStage] == recipe.dspHeader.size()
+                         && (! s.present[DspCodeStage] || s.declaredSize[DspCodeStage] == recipe.dspCode.size())
+                         && (! s.present[ConfigStage] || s.declaredSize[ConfigStage] == recipe.config.size());
 
-    if (spec.alignTags && spec.omitTag == Tag::None && sizesMatch)
+    if (recipe.alignTags && recipe.omitTag == Tag::None && sizesMatch)
     {
         const std::array<uint32_t, stageCount> start = aligner.pads;
         if (! aligner.place (McuStage, Walk(), natural))
             aligner.pads = start;
     }
 
-    return assemble (spec, s, aligner.pads, layout);
+    return assemble (recipe, s, aligner.pads, layout);
 }
 
 void putLe32 (uint8_t* p, uint32_t v)
@@ -328,52 +328,52 @@ uint32_t payloadChecksum (const std::vector<uint8_t>& payload)
     return sum;
 }
 
-std::vector<uint8_t> buildPayload (const ImageSpec& spec)
+std::vector<uint8_t> buildPayload (const ImageRecipe& recipe)
 {
-    if (spec.payloadOverride)
-        return *spec.payloadOverride;
-    return buildPayloadAndLayout (spec, nullptr);
+    if (recipe.payloadOverride)
+        return *recipe.payloadOverride;
+    return buildPayloadAndLayout (recipe, nullptr);
 }
 
-ImageLayout imageLayout (const ImageSpec& spec)
+ImageLayout imageLayout (const ImageRecipe& recipe)
 {
     ImageLayout layout;
-    buildPayloadAndLayout (spec, &layout);
+    buildPayloadAndLayout (recipe, &layout);
     return layout;
 }
 
-std::vector<uint8_t> buildImage (const ImageSpec& spec)
+std::vector<uint8_t> buildImage (const ImageRecipe& recipe)
 {
-    const std::vector<uint8_t> payload = buildPayload (spec);
+    const std::vector<uint8_t> payload = buildPayload (recipe);
 
     std::vector<uint8_t> out (headerSize, 0);
-    std::memcpy (out.data(), spec.badMagic ? "KORVO" : "KORVA", 5);
-    std::memcpy (out.data() + 16, spec.badBluetooth ? "BLUETOOTX" : "BLUETOOTH", 9);
-    std::memcpy (out.data() + 28, spec.model.data(), std::min<size_t> (spec.model.size(), 104 - 28));
+    std::memcpy (out.data(), recipe.badMagic ? "KORVO" : "KORVA", 5);
+    std::memcpy (out.data() + 16, recipe.badBluetooth ? "BLUETOOTX" : "BLUETOOTH", 9);
+    std::memcpy (out.data() + 28, recipe.model.data(), std::min<size_t> (recipe.model.size(), 104 - 28));
 
     uint32_t length = static_cast<uint32_t> (payload.size());
-    if (spec.payloadLengthOverride)
-        length = *spec.payloadLengthOverride;
-    if (spec.zeroLength)
+    if (recipe.payloadLengthOverride)
+        length = *recipe.payloadLengthOverride;
+    if (recipe.zeroLength)
         length = 0;
     putLe32 (out.data() + 104, length);
 
     // The checksum covers the payload as the header's length describes it.
     std::vector<uint8_t> covered (payload.begin(), payload.begin() + std::min<size_t> (length, payload.size()));
     uint32_t checksum = payloadChecksum (covered);
-    if (spec.wrongChecksum)
+    if (recipe.wrongChecksum)
         checksum ^= 0x00000100u;
     putLe32 (out.data() + 108, checksum);
 
     out.insert (out.end(), payload.begin(), payload.end());
 
-    const char* trailer = spec.badTrailer ? "BLUETOOTX" : "BLUETOOTH";
+    const char* trailer = recipe.badTrailer ? "BLUETOOTX" : "BLUETOOTH";
     out.insert (out.end(), trailer, trailer + 9);
     const uint8_t version[3] = { 0x01, 0x00, 0x00 };
     out.insert (out.end(), version, version + 3);
 
-    if (spec.totalSize > out.size())
-        out.resize (spec.totalSize, 0xFF);
+    if (recipe.totalSize > out.size())
+        out.resize (recipe.totalSize, 0xFF);
 
     return out;
 }

@@ -21,7 +21,7 @@ enum class Tag : uint8_t
     ConfigStart
 };
 
-struct ImageSpec
+struct ImageRecipe
 {
     std::string model = "RULKO";             // written at offset 28
 
@@ -71,15 +71,15 @@ struct ImageSpec
 std::vector<uint8_t> patternBytes (size_t count, uint32_t seed);
 
 /** The payload (from "IMAGESTART : " to the last configuration byte). */
-std::vector<uint8_t> buildPayload (const ImageSpec& spec);
+std::vector<uint8_t> buildPayload (const ImageRecipe& recipe);
 
 /** The whole file: header, payload, trailer, padding. */
-std::vector<uint8_t> buildImage (const ImageSpec& spec);
+std::vector<uint8_t> buildImage (const ImageRecipe& recipe);
 
 /** XOR of the payload's whole little-endian 32-bit words. */
 uint32_t payloadChecksum (const std::vector<uint8_t>& payload);
 
-/** File offsets of the parts of an image built from spec (for tests). */
+/** File offsets of the parts of an image built from recipe (for tests). */
 struct ImageLayout
 {
     uint32_t mcuTag = 0, mcuData = 0;
@@ -88,7 +88,7 @@ struct ImageLayout
     uint32_t configTag = 0, configData = 0;
     uint32_t payloadEnd = 0;
 };
-ImageLayout imageLayout (const ImageSpec& spec);
+ImageLayout imageLayout (const ImageRecipe& recipe);
 
 /** Writes bytes to path; false on failure. */
 bool writeFile (const std::string& path, const std::vector<uint8_t>& bytes);

@@ -62,7 +62,7 @@ int main (int argc, char** argv)
 {
     using namespace imagebuilder;
 
-    ImageSpec spec;
+    ImageRecipe recipe;
     std::string outPath;
     uint32_t seed = 1;
     uint32_t sizes[4] = { 4000, 300, 20000, 1000 };   // MCU, DSP header, DSP code, configuration
@@ -96,7 +96,7 @@ int main (int argc, char** argv)
 
         bool ok = true;
         if (arg == "-o" || arg == "--output")           { ok = value != nullptr; if (ok) outPath = argv[++i]; }
-        else if (arg == "--model")                      { ok = value != nullptr; if (ok) spec.model = argv[++i]; }
+        else if (arg == "--model")                      { ok = value != nullptr; if (ok) recipe.model = argv[++i]; }
         else if (arg == "--mcu")                        ok = file (files[0]);
         else if (arg == "--dsp-header")                 ok = file (files[1]);
         else if (arg == "--dsp")                        ok = file (files[2]);
@@ -106,22 +106,22 @@ int main (int argc, char** argv)
         else if (arg == "--dsp-size")                   ok = number (sizes[2]);
         else if (arg == "--config-size")                ok = number (sizes[3]);
         else if (arg == "--seed")                       ok = number (seed);
-        else if (arg == "--total-size")                 ok = number (spec.totalSize);
-        else if (arg == "--mcu-tag-offset")             ok = optionalNumber (spec.mcuTagOffset);
-        else if (arg == "--declare-mcu-size")           ok = optionalNumber (spec.declaredMcuSize);
-        else if (arg == "--declare-dsp-size")           ok = optionalNumber (spec.declaredDspSize);
-        else if (arg == "--declare-config-size")        ok = optionalNumber (spec.declaredConfigSize);
-        else if (arg == "--declare-dsp-header-size")    ok = optionalNumber (spec.declaredDspHeaderSize);
-        else if (arg == "--no-align")                   spec.alignTags = false;
-        else if (arg == "--bad-magic")                  spec.badMagic = true;
-        else if (arg == "--bad-bluetooth")              spec.badBluetooth = true;
-        else if (arg == "--wrong-checksum")             spec.wrongChecksum = true;
-        else if (arg == "--bad-trailer")                spec.badTrailer = true;
-        else if (arg == "--zero-length")                spec.zeroLength = true;
-        else if (arg == "--no-start-marker")            spec.missingStartMarker = true;
-        else if (arg == "--no-size-lines")              spec.sizeLines = false;
+        else if (arg == "--total-size")                 ok = number (recipe.totalSize);
+        else if (arg == "--mcu-tag-offset")             ok = optionalNumber (recipe.mcuTagOffset);
+        else if (arg == "--declare-mcu-size")           ok = optionalNumber (recipe.declaredMcuSize);
+        else if (arg == "--declare-dsp-size")           ok = optionalNumber (recipe.declaredDspSize);
+        else if (arg == "--declare-config-size")        ok = optionalNumber (recipe.declaredConfigSize);
+        else if (arg == "--declare-dsp-header-size")    ok = optionalNumber (recipe.declaredDspHeaderSize);
+        else if (arg == "--no-align")                   recipe.alignTags = false;
+        else if (arg == "--bad-magic")                  recipe.badMagic = true;
+        else if (arg == "--bad-bluetooth")              recipe.badBluetooth = true;
+        else if (arg == "--wrong-checksum")             recipe.wrongChecksum = true;
+        else if (arg == "--bad-trailer")                recipe.badTrailer = true;
+        else if (arg == "--zero-length")                recipe.zeroLength = true;
+        else if (arg == "--no-start-marker")            recipe.missingStartMarker = true;
+        else if (arg == "--no-size-lines")              recipe.sizeLines = false;
         else if (arg == "--oversize")                   oversize = true;
-        else if (arg == "--tag-beyond-window")          spec.mcuTagOffset = 4096 - 8;
+        else if (arg == "--tag-beyond-window")          recipe.mcuTagOffset = 4096 - 8;
         else if (arg == "--tags")
         {
             unsigned a = 0, b = 0, c = 0, d = 0;
@@ -129,10 +129,10 @@ int main (int argc, char** argv)
             if (ok)
             {
                 ++i;
-                spec.mcuTagValue = static_cast<uint16_t> (a);
-                spec.dspHeaderTagValue = static_cast<uint16_t> (b);
-                spec.dspCodeTagValue = static_cast<uint16_t> (c);
-                spec.configTagValue = static_cast<uint16_t> (d);
+                recipe.mcuTagValue = static_cast<uint16_t> (a);
+                recipe.dspHeaderTagValue = static_cast<uint16_t> (b);
+                recipe.dspCodeTagValue = static_cast<uint16_t> (c);
+                recipe.configTagValue = static_cast<uint16_t> (d);
             }
         }
         else if (arg == "--omit-tag")
@@ -141,11 +141,11 @@ int main (int argc, char** argv)
             if (ok)
             {
                 const std::string which = argv[++i];
-                if (which == "mcu")             spec.omitTag = Tag::McuCodeStart;
-                else if (which == "dsp-header") spec.omitTag = Tag::DspHdrStart;
-                else if (which == "size")       spec.omitTag = Tag::Size;
-                else if (which == "dsp")        spec.omitTag = Tag::DspCodeStart;
-                else if (which == "config")     spec.omitTag = Tag::ConfigStart;
+                if (which == "mcu")             recipe.omitTag = Tag::McuCodeStart;
+                else if (which == "dsp-header") recipe.omitTag = Tag::DspHdrStart;
+                else if (which == "size")       recipe.omitTag = Tag::Size;
+                else if (which == "dsp")        recipe.omitTag = Tag::DspCodeStart;
+                else if (which == "config")     recipe.omitTag = Tag::ConfigStart;
                 else ok = false;
             }
         }
@@ -172,7 +172,7 @@ int main (int argc, char** argv)
         return fail ("no output file given");
     }
 
-    std::vector<uint8_t>* const contents[4] = { &spec.mcuCode, &spec.dspHeader, &spec.dspCode, &spec.config };
+    std::vector<uint8_t>* const contents[4] = { &recipe.mcuCode, &recipe.dspHeader, &recipe.dspCode, &recipe.config };
     for (int s = 0; s < 4; ++s)
     {
         if (files[s] != nullptr)
@@ -187,18 +187,20 @@ int main (int argc, char** argv)
     }
 
     if (oversize)
-        spec.totalSize = 0x100000;
+        recipe.totalSize = 0x100000;
 
-    const std::vector<uint8_t> image = buildImage (spec);
+    const std::vector<uint8_t> image = buildImage (recipe);
     if (! writeFile (outPath, image))
         return fail ("cannot write ", outPath.c_str());
 
-    const ImageLayout layout = imageLayout (spec);
-    std::printf ("%s: %zu bytes, model %s, MCU %zu at 0x%X, DSP header %zu at 0x%X, DSP %zu at 0x%X, "
-                 "configuration %zu at 0x%X%s\n",
-                 outPath.c_str(), image.size(), spec.model.c_str(),
-                 spec.mcuCode.size(), layout.mcuData, spec.dspHeader.size(), layout.dspHeaderData,
-                 spec.dspCode.size(), layout.dspCodeData, spec.config.size(), layout.configData,
-                 image.size() >= 0x100000 ? " (too large to be accepted)" : "");
+    const ImageLayout layout = imageLayout (recipe);
+    std::printf ("%s: %zu bytes, model %s, MCU %zu at 0x%X", outPath.c_str(), image.size(), recipe.model.c_str(),
+                 recipe.mcuCode.size(), layout.mcuData);
+    if (layout.dspCodeTag != 0)
+        std::printf (", DSP header %zu at 0x%X, DSP %zu at 0x%X", recipe.dspHeader.size(), layout.dspHeaderData,
+                     recipe.dspCode.size(), layout.dspCodeData);
+    if (layout.configTag != 0)
+        std::printf (", configuration %zu at 0x%X", recipe.config.size(), layout.configData);
+    std::printf ("%s\n", image.size() >= 0x100000 ? " (too large to be accepted)" : "");
     return 0;
 }

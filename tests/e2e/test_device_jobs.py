@@ -1,0 +1,128 @@
+"""A person's session with a simulated receiver in the real window: choose the
+port, name the device family, see the receiver and its settings, write a new
+name, restore the defaults, re-read and re-detect with F3 and F5, and open the
+hidden event log."""
+
+import os
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import desktop
+
+APP = os.environ["KORVA_APP"]
+SIM = os.environ["KORVA_SIM"]
+WM_CLOSE = os.environ["KORVA_WM_CLOSE"]
+TITLE = "Korva Bluetooth Manager 1.03 (F5 refresh)"
+
+
+class DeviceJobsTest(unittest.TestCase):
+    def start(self, sim_type, name):
+        self.tmp = tempfile.mkdtemp(prefix="korva-e2e-")
+        self.link = os.path.join(self.tmp, "sim-port")
+        self.sim_log = open(os.path.join(self.tmp, "sim.log"), "w+")
+        self.sim = subprocess.Popen([SIM, "--type", sim_type, "--link", self.link, "--name", name],
+                                    stdout=self.sim_log, stderr=subprocess.STDOUT)
+        desktop.wait_for(lambda: os.path.exists(self.link), what="simulator pty")
+        env = dict(os.environ, HOME=self.tmp, KORVA_EXTRA_PORTS=self.link)
+        self.app = subprocess.Popen([APP], env=env)
+        self.window = desktop.wait_for(lambda: (desktop.find_windows(TITLE, self.app.pid) or [None])[0],
+                                       what="main window")
+        time.sleep(0.5)
+
+    def tearDown(self):
+        for p in (getattr(self, "app", None), getattr(self, "sim", None)):
+            if p is not None and p.poll() is None:
+                p.kill()
+                p.wait()
+
+    def height(self):
+        return desktop.geometry(self.window)[3]
+
+    def wait_height(self, h, timeout=15.0):
+        desktop.wait_for(lambda: self.height() == h, timeout=timeout, what=f"panel height {h}")
+
+    def sim_output(self):
+        self.sim_log.flush()
+        with open(self.sim_log.name) as f:
+            return f.read()
+
+    def choose_simulated_port(self, family):
+        # The simulated port is the last one listed.
+        desktop.click(self.window, 210, 30)
+        time.sleep(0.4)
+        desktop.run("xdotool", "key", "Up", "Return")
+        desktop.answer_box("Device type", family, shot="device-type-question")
+
+    def ten_clicks_on_version(self):
+        for _ in range(10):
+            desktop.click(self.window, 210, 90)
+            time.sleep(0.08)
+
+    def test_rulko_session(self):
+        self.start("f0", "Kitchen")
+
+        # The log first, so that every frame of the session shows in it.
+        self.ten_clicks_on_version()
+        self.wait_height(115 + 150)
+
+        self.choose_simulated_port("right")
+        desktop.answer_box("Korva Bluetooth device found", "only", shot="device-found")
+        self.wait_height(437 + 150)
+        time.sleep(1.0)
+        desktop.screenshot("form-filled-with-log", self.window)
+        self.assertIn("aa0001d52a", self.sim_output(), "the settings were read after the detection")
+
+        # A new name, written with F2.
+        desktop.click(self.window, 210, 135)
+        time.sleep(0.3)
+        desktop.run("xdotool", "key", "ctrl+a")
+        desktop.type_text("Porch")
+        desktop.run("xdotool", "key", "Return")
+        time.sleep(0.3)
+        desktop.click(self.window, 20, 100)     # back to the panel, off any control
+        desktop.run("xdotool", "key", "F2")
+        desktop.answer_box("Device configuration", "only", shot="write-done")
+        desktop.wait_for(lambda: "35000005" + "Porch".encode().hex() in self.sim_output(),
+                         what="name written to the receiver")
+
+        # Restore the defaults: the settings are read again afterwards.
+        desktop.click(self.window, 100, 348)
+        desktop.answer_box("Device configuration", "only", timeout=30)
+        time.sleep(1.0)
+        desktop.screenshot("after-restore", self.window)
+
+        # F3 re-reads without a box; F5 detects again.
+        desktop.run("xdotool", "key", "F3")
+        time.sleep(1.0)
+        desktop.run("xdotool", "key", "F5")
+        desktop.answer_box("Korva Bluetooth device found", "only")
+        time.sleep(1.0)
+        desktop.screenshot("after-f5", self.window)
+
+        # Hiding the log shrinks the window again.
+        self.ten_clicks_on_version()
+        self.wait_height(437)
+
+        subprocess.run([WM_CLOSE, str(self.window)], check=True)
+        self.assertEqual(self.app.wait(timeout=15), 0)
+
+    def test_hci_receiver_at_the_slow_rate(self):
+        self.start("f1", "Van")
+        self.choose_simulated_port("left")
+        desktop.answer_box("Korva Bluetooth device found", "only")
+        self.wait_height(237)
+        time.sleep(1.0)
+        desktop.screenshot("hci-form", self.window)
+
+    def test_wrong_family_finds_nothing(self):
+        self.start("f0", "Kitchen")
+        self.choose_simulated_port("left")      # 115200 baud: the receiver stays silent
+        desktop.answer_box("Failed", "only", timeout=20, shot="wrong-family")
+        self.wait_height(115)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0]])
