@@ -13,7 +13,7 @@ def run(*args, check=True):
     return subprocess.run(args, check=check, capture_output=True, text=True).stdout.strip()
 
 
-def wait_for(predicate, timeout=15.0, interval=0.1, what="condition"):
+def wait_for(predicate, timeout=30.0, interval=0.1, what="condition"):
     end = time.time() + timeout
     while time.time() < end:
         value = predicate()
@@ -79,7 +79,7 @@ def screenshot(name, window="root"):
     return path
 
 
-def wait_window(title, timeout=15.0):
+def wait_window(title, timeout=30.0):
     return wait_for(lambda: (find_windows(title) or [None])[0], timeout=timeout, what=f"window '{title}'")
 
 
@@ -90,7 +90,7 @@ def wait_gone(window, timeout=15.0):
     wait_for(gone, timeout=timeout, what=f"window {window} to close")
 
 
-def answer_box(title, button="right", timeout=15.0, shot=None):
+def answer_box(title, button="right", timeout=30.0, shot=None):
     """Waits for an alert box titled `title` and clicks one of its buttons:
     'only' (a one-button box), 'left' or 'right' (two buttons)."""
     box = wait_window(title, timeout)

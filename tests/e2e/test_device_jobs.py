@@ -49,6 +49,13 @@ class DeviceJobsTest(unittest.TestCase):
         with open(self.sim_log.name) as f:
             return f.read()
 
+    def reads(self):
+        return self.sim_output().count("< Cmd: aa0001d52a")    # the last query of a settings read
+
+    def wait_reads(self, n):
+        desktop.wait_for(lambda: self.reads() >= n, timeout=20, what=f"{n} settings reads")
+        time.sleep(0.5)    # the panel's result handler runs after the last answer
+
     def choose_simulated_port(self, family):
         # The simulated port is the last one listed.
         desktop.click(self.window, 210, 30)
@@ -71,9 +78,8 @@ class DeviceJobsTest(unittest.TestCase):
         self.choose_simulated_port("right")
         desktop.answer_box("Korva Bluetooth device found", "only", shot="device-found")
         self.wait_height(437 + 150)
-        time.sleep(1.0)
+        self.wait_reads(1)
         desktop.screenshot("form-filled-with-log", self.window)
-        self.assertIn("aa0001d52a", self.sim_output(), "the settings were read after the detection")
 
         # A new name, written with F2.
         desktop.click(self.window, 210, 135)
@@ -91,15 +97,15 @@ class DeviceJobsTest(unittest.TestCase):
         # Restore the defaults: the settings are read again afterwards.
         desktop.click(self.window, 100, 348)
         desktop.answer_box("Device configuration", "only", timeout=30)
-        time.sleep(1.0)
+        self.wait_reads(2)
         desktop.screenshot("after-restore", self.window)
 
-        # F3 re-reads without a box; F5 detects again.
+        # F3 re-reads without a box; F5 detects again, then reads.
         desktop.run("xdotool", "key", "F3")
-        time.sleep(1.0)
+        self.wait_reads(3)
         desktop.run("xdotool", "key", "F5")
         desktop.answer_box("Korva Bluetooth device found", "only")
-        time.sleep(1.0)
+        self.wait_reads(4)
         desktop.screenshot("after-f5", self.window)
 
         # Hiding the log shrinks the window again.
@@ -114,7 +120,8 @@ class DeviceJobsTest(unittest.TestCase):
         self.choose_simulated_port("left")
         desktop.answer_box("Korva Bluetooth device found", "only")
         self.wait_height(237)
-        time.sleep(1.0)
+        desktop.wait_for(lambda: "< Cmd: 0129fc0300b501" in self.sim_output(), what="the PIN switch read")
+        time.sleep(0.5)
         desktop.screenshot("hci-form", self.window)
 
     def test_wrong_family_finds_nothing(self):

@@ -1,0 +1,114 @@
+"""Updating a simulated receiver's firmware in the real window: browse for the
+image, start the update, follow it, and the refusal and abort paths."""
+
+import os
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import desktop
+
+APP = os.environ["KORVA_APP"]
+SIM = os.environ["KORVA_SIM"]
+MKIMAGE = os.environ["KORVA_MKIMAGE"]
+TITLE = "Korva Bluetooth Manager 1.03 (F5 refresh)"
+
+
+class FirmwareUpdateTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="korva-fw-")
+        for name, model, extra in (("rulko.bin", "RULKO", []),
+                                   ("doru.bin", "DORU-415QX", []),
+                                   ("big.bin", "RULKO", ["--mcu-size", "400000", "--dsp-size", "400000"])):
+            subprocess.run([MKIMAGE, "-o", os.path.join(self.tmp, name), "--model", model] + extra,
+                           check=True, capture_output=True)
+
+    def start(self, *sim_args):
+        self.link = os.path.join(self.tmp, "sim-port")
+        self.sim_log = open(os.path.join(self.tmp, "sim.log"), "w+")
+        self.sim = subprocess.Popen([SIM, "--type", "f0", "--link", self.link] + list(sim_args),
+                                    stdout=self.sim_log, stderr=subprocess.STDOUT)
+        desktop.wait_for(lambda: os.path.exists(self.link), what="simulator pty")
+        env = dict(os.environ, HOME=self.tmp, KORVA_EXTRA_PORTS=self.link)
+        # The file chooser opens in the working directory.
+        self.app = subprocess.Popen([APP], env=env, cwd=self.tmp)
+        self.window = desktop.wait_for(lambda: (desktop.find_windows(TITLE, self.app.pid) or [None])[0],
+                                       what="main window")
+        time.sleep(0.5)
+        desktop.click(self.window, 210, 30)
+        time.sleep(0.4)
+        desktop.run("xdotool", "key", "Up", "Return")
+        desktop.answer_box("Device type", "right")
+        desktop.answer_box("Korva Bluetooth device found", "only")
+        desktop.wait_for(lambda: desktop.geometry(self.window)[3] == 437, what="Rulko form")
+        time.sleep(1.0)
+
+    def tearDown(self):
+        for p in (getattr(self, "app", None), getattr(self, "sim", None)):
+            if p is not None and p.poll() is None:
+                p.kill()
+                p.wait()
+        if hasattr(self, "sim_log"):
+            self.sim_log.close()
+
+    def browse(self, file_name, shot=None):
+        desktop.click(self.window, 45, 411)                      # "Browse"
+        chooser = desktop.wait_window("Browse to select firmware")
+        time.sleep(0.5)
+        if shot:
+            desktop.screenshot(shot)
+        _, _, w, h = desktop.geometry(chooser)
+        desktop.click(chooser, w // 2, h - 63)                  # the "file:" box
+        time.sleep(0.2)
+        desktop.type_text(file_name)
+        desktop.run("xdotool", "key", "Return")
+        desktop.wait_gone(chooser)
+
+    def sim_output(self):
+        self.sim_log.flush()
+        with open(self.sim_log.name) as f:
+            return f.read()
+
+    def test_update_refusal_and_success(self):
+        self.start()
+
+        # An image for the other model is refused.
+        self.browse("doru.bin", shot="firmware-chooser")
+        desktop.answer_box("Some error ocurred", "only", shot="firmware-refused")
+
+        # The right one is accepted and sent.
+        self.browse("rulko.bin")
+        time.sleep(0.5)
+        desktop.screenshot("firmware-accepted", self.window)
+        desktop.click(self.window, 45, 411)                      # "Update"
+        desktop.answer_box("Device update firmware", "only", timeout=60, shot="firmware-done")
+        desktop.answer_box("Korva Bluetooth device found", "only")
+        time.sleep(1.0)
+        desktop.screenshot("after-firmware-update", self.window)
+        self.assertIn("< Cmd: aa00024907", self.sim_output(), "the transfer ended with UpdateClose")
+
+    def test_closing_the_progress_window_aborts_and_the_file_can_be_sent_again(self):
+        self.start("--wire-speed")
+        self.browse("big.bin")
+        desktop.click(self.window, 45, 411)                      # "Update"
+        progress = desktop.wait_window("Updating firmware")
+        time.sleep(2.0)
+        desktop.screenshot("firmware-progress")
+        subprocess.run([os.environ["KORVA_WM_CLOSE"], str(progress)], check=True)
+        desktop.answer_box("Abort", "only", timeout=20, shot="firmware-abort")
+        time.sleep(1.5)
+
+        # Still "Update": the same file goes again, from its start.
+        begins = self.sim_output().count("< Cmd: aa000e4900")
+        desktop.click(self.window, 45, 411)
+        progress = desktop.wait_window("Updating firmware")
+        desktop.wait_for(lambda: self.sim_output().count("< Cmd: aa000e4900") == begins + 1,
+                         what="a second UpdateBegin")
+        subprocess.run([os.environ["KORVA_WM_CLOSE"], str(progress)], check=True)
+        desktop.answer_box("Abort", "only", timeout=20)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0]])
