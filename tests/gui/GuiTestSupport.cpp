@@ -62,10 +62,11 @@ void ModalResponder::timerCallback()
     auto* modal = juce::ModalComponentManager::getInstance()->getModalComponent (0);
     auto* alert = dynamic_cast<juce::AlertWindow*> (modal);
 
-    if (alert == nullptr || alert == lastHandled)
+    // Mark the box itself: a new box may reuse an old one's address.
+    if (alert == nullptr || alert->getProperties().contains ("answered"))
         return;
 
-    lastHandled = alert;
+    alert->getProperties().set ("answered", true);
 
     SeenBox box { alert->getName(), RecordingLookAndFeel::messageFor (alert), alert->getAlertType(), {} };
 

@@ -38,7 +38,6 @@ public:
 private:
     void timerCallback() override;
     std::vector<juce::String> answers;
-    juce::Component* lastHandled = nullptr;
 };
 
 /** Records the message of every alert window created through the look-and-feel. */

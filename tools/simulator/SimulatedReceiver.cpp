@@ -32,6 +32,8 @@ constexpr uint8_t switchOn = 0x82;
 constexpr uint8_t switchOff = 0x92;
 constexpr int maxChunk = 489;
 constexpr int splitGapMs = 12;
+constexpr size_t fifoBytes = 16;          // paced output reaches the tool in slices this large, like a UART FIFO
+constexpr auto idleWait = std::chrono::milliseconds (50); // upper bound on a wait; wake-ups come through the pipe
 
 const Bytes garbageBytes { 0x55, 0x13, 0xFF, 0x00, 0x7E };
 
@@ -105,12 +107,38 @@ bool StoredSettings::operator== (const StoredSettings& o) const
 
 struct SimulatedReceiver::Impl
 {
-    struct Outgoing
+    /** Bytes on the wire from start on, one every 10 bits at baud (all at once when baud is 0). */
+    struct WireSpan
     {
-        Clock::time_point due;
+        Clock::time_point start;
+        uint32_t baud = 0;
         Bytes bytes;
-        bool logAsFrame = false;   // first piece of a frame: logged and tracked when written
-        Bytes frame;               // whole frame (for the log), on the first piece
+        size_t done = 0;           // bytes already written (output) or taken (input)
+
+        /** When the count-th byte has fully crossed the wire. */
+        Clock::time_point doneAt (size_t count) const
+        {
+            if (baud == 0)
+                return start;
+            return start + std::chrono::nanoseconds (static_cast<long long> (count) * 10'000'000'000LL / baud);
+        }
+
+        /** How many bytes have fully crossed the wire by now. */
+        size_t doneBy (Clock::time_point now) const
+        {
+            if (now < start)
+                return 0;
+            if (baud == 0 || now >= doneAt (bytes.size()))
+                return bytes.size();
+            const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds> (now - start).count();
+            return std::min (bytes.size(), static_cast<size_t> (elapsed * static_cast<long long> (baud) / 10'000'000'000LL));
+        }
+    };
+
+    struct Outgoing : WireSpan
+    {
+        bool logAsFrame = false;   // last piece of a frame: logged and tracked when written
+        Bytes frame;               // whole frame (for the log), on the last piece
         int eventOpcode = -1;      // event that the tool must acknowledge
         bool firmwareAck = false;  // the acknowledgement of a 0x49 command
     };
@@ -167,6 +195,7 @@ struct SimulatedReceiver::Impl
     std::thread thread;
     std::atomic<bool> running { false };
     bool vanishRequested = false; // the thread closes the pty, so it never polls a closed fd
+    int wakeRead = -1, wakeWrite = -1; // self-pipe: work queued from outside ends the thread's wait
 
     // ---- receive assembly (thread only) ----
     enum class RxState { Start, LenHigh, LenLow, Body, Checksum, HciOpLow, HciOpHigh, HciLen, HciParams };
@@ -175,9 +204,9 @@ struct SimulatedReceiver::Impl
     int rxNeed = 0;
 
     std::deque<Outgoing> outQueue;
-    Clock::time_point lastDue {};
-    std::deque<std::pair<Clock::time_point, Bytes>> inQueue;
-    Clock::time_point inputBusyUntil {};
+    Clock::time_point lastDue {};          // when the last queued output leaves the wire
+    std::deque<WireSpan> inQueue;
+    Clock::time_point inputBusyUntil {};   // when the last input read arrives over the wire
     std::vector<std::string> logLines; // emitted outside the lock
 
     bool isHci() const { return options.type == 0xF1; }
@@ -218,13 +247,25 @@ struct SimulatedReceiver::Impl
 
     void violation (const std::string& text) { violationLog.push_back (text); }
 
-    Clock::time_point nextDue (Clock::time_point earliest, size_t bytes)
+    /** Output that goes onto the wire at earliest, or after what is queued before it. */
+    Outgoing scheduleOutput (Clock::time_point earliest, Bytes bytes)
     {
-        Clock::time_point due = std::max (earliest, lastDue);
-        if (wireSpeed)
-            due += std::chrono::nanoseconds (static_cast<long long> (bytes) * 10'000'000'000LL / currentBaud());
-        lastDue = due;
-        return due;
+        Outgoing o;
+        o.start = std::max (earliest, lastDue);
+        o.baud = wireSpeed ? currentBaud() : 0;
+        o.bytes = std::move (bytes);
+        lastDue = o.doneAt (o.bytes.size());
+        return o;
+    }
+
+    /** Ends the thread's wait so it looks at newly queued work. */
+    void wake()
+    {
+        if (wakeWrite >= 0)
+        {
+            const uint8_t b = 1;
+            [[maybe_unused]] const ssize_t w = ::write (wakeWrite, &b, 1); // a full pipe already wakes it
+        }
     }
 
     uint32_t currentBaud() const
@@ -243,7 +284,7 @@ struct SimulatedReceiver::Impl
             frame.back() ^= 0x5A;
 
         if (garbage)
-            outQueue.push_back ({ nextDue (now, garbageBytes.size()), garbageBytes, false, {}, -1, false });
+            outQueue.push_back (scheduleOutput (now, garbageBytes));
 
         std::vector<Bytes> pieces;
         if (splitWrites && frame.size() > 3)
@@ -264,8 +305,14 @@ struct SimulatedReceiver::Impl
         {
             const bool last = i + 1 == pieces.size();
             const auto earliest = i == 0 ? now : lastDue + std::chrono::milliseconds (splitGapMs);
-            Outgoing o { nextDue (earliest, pieces[i].size()), pieces[i], last, last ? frame : Bytes {},
-                         last ? eventOpcode : -1, last && firmwareAck };
+            Outgoing o = scheduleOutput (earliest, std::move (pieces[i]));
+            o.logAsFrame = last;
+            if (last)
+            {
+                o.frame = frame;
+                o.eventOpcode = eventOpcode;
+                o.firmwareAck = firmwareAck;
+            }
             outQueue.push_back (std::move (o));
         }
     }
@@ -280,19 +327,20 @@ struct SimulatedReceiver::Impl
         queueFrame (encodeSimFrame (0x00, { op, status }), -1, op == 0x49);
     }
 
-    void flushOutput()
+    /** Writes every queued byte that has crossed the wire by now; a piece counts
+        as sent (logged, acknowledgement expected) with its last byte. */
+    void flushOutput (Clock::time_point now)
     {
-        const auto now = Clock::now();
-        while (! outQueue.empty() && outQueue.front().due <= now)
+        while (! outQueue.empty() && outQueue.front().start <= now)
         {
-            Outgoing o = std::move (outQueue.front());
-            outQueue.pop_front();
+            Outgoing& front = outQueue.front();
+            const size_t ready = front.doneBy (now);
             if (master >= 0)
             {
-                size_t off = 0;
-                while (off < o.bytes.size())
+                size_t off = front.done;
+                while (off < ready)
                 {
-                    const ssize_t w = ::write (master, o.bytes.data() + off, o.bytes.size() - off);
+                    const ssize_t w = ::write (master, front.bytes.data() + off, ready - off);
                     if (w > 0)
                         off += static_cast<size_t> (w);
                     else if (w < 0 && (errno == EAGAIN || errno == EINTR))
@@ -301,6 +349,12 @@ struct SimulatedReceiver::Impl
                         break;
                 }
             }
+            front.done = ready;
+            if (ready < front.bytes.size())
+                break;
+
+            Outgoing o = std::move (front);
+            outQueue.pop_front();
             if (o.logAsFrame)
             {
                 sent.push_back (o.frame);
@@ -331,6 +385,74 @@ struct SimulatedReceiver::Impl
     }
 
     // ---- input ----
+
+    /** Input read from the pty at now: at wire speed its bytes arrive one after
+        another from when the wire is free, otherwise all at once. */
+    void queueInput (Clock::time_point now, Bytes chunk)
+    {
+        WireSpan in;
+        in.start = wireSpeed ? std::max (now, inputBusyUntil) : now;
+        in.baud = wireSpeed ? currentBaud() : 0;
+        in.bytes = std::move (chunk);
+        inputBusyUntil = in.doneAt (in.bytes.size());
+        inQueue.push_back (std::move (in));
+    }
+
+    /** Hands the receiver every byte that has arrived by now. */
+    void feedInput (Clock::time_point now)
+    {
+        while (! inQueue.empty())
+        {
+            WireSpan& front = inQueue.front();
+            const size_t ready = front.doneBy (now);
+            if (ready > front.done)
+                takeInput (front.bytes.data() + front.done, ready - front.done);
+            front.done = ready;
+            if (ready < front.bytes.size())
+                break;
+            inQueue.pop_front();
+        }
+    }
+
+    /** Bytes the receiver must hear before it can act: the rest of the frame
+        when its length is known, else the rest of its header. */
+    size_t bytesUntilAction() const
+    {
+        switch (rx)
+        {
+            case RxState::Start:     return isHci() ? 4 : 3;
+            case RxState::LenHigh:   return 2;
+            case RxState::LenLow:    return 1;
+            case RxState::Body:      return static_cast<size_t> (rxNeed) + 1;
+            case RxState::Checksum:  return 1;
+            case RxState::HciOpLow:  return 3;
+            case RxState::HciOpHigh: return 2;
+            case RxState::HciLen:    return 1;
+            case RxState::HciParams: return static_cast<size_t> (rxNeed);
+        }
+        return 1;
+    }
+
+    /** When the thread next has something to do: input completing a frame (or its
+        header), the next output slice leaving the wire, or an acknowledgement
+        running out of time. */
+    Clock::time_point nextWake (Clock::time_point now) const
+    {
+        Clock::time_point at = now + idleWait;
+        if (! inQueue.empty())
+        {
+            const WireSpan& in = inQueue.front();
+            at = std::min (at, in.doneAt (std::min (in.bytes.size(), in.done + bytesUntilAction())));
+        }
+        if (! outQueue.empty())
+        {
+            const Outgoing& out = outQueue.front();
+            at = std::min (at, out.doneAt (std::min (out.bytes.size(), out.done + fifoBytes)));
+        }
+        if (! pending.empty())
+            at = std::min (at, pending.front().sentAt + std::chrono::milliseconds (options.ackTimeoutMs));
+        return at;
+    }
 
     void takeInput (const uint8_t* bytes, size_t n)
     {
@@ -515,8 +637,9 @@ struct SimulatedReceiver::Impl
                 expectParams (op, p, 0);
                 queueCommandAck (op, 0);
                 const size_t len = std::min<size_t> (stored.name.size(), 32);
-                Bytes event { static_cast<uint8_t> (len) };
-                event.insert (event.end(), stored.name.begin(), stored.name.begin() + static_cast<long> (len));
+                Bytes event (1 + len);
+                event[0] = static_cast<uint8_t> (len);
+                std::copy_n (stored.name.begin(), len, event.begin() + 1);
                 queueEvent (0x21, event);
                 break;
             }
@@ -837,8 +960,10 @@ struct SimulatedReceiver::Impl
     void run()
     {
         uint8_t buffer[512];
+        Clock::time_point wakeAt = Clock::now();
         while (running.load())
         {
+            int fd = -1;
             {
                 std::lock_guard<std::mutex> lock (m);
                 if (vanishRequested && master >= 0)
@@ -847,21 +972,30 @@ struct SimulatedReceiver::Impl
                     inQueue.clear();
                     closePty();
                 }
+                fd = master;
             }
-            pollfd pfd { master, POLLIN, 0 };
-            const int ready = master >= 0 ? ::poll (&pfd, 1, 2) : 0;
-            if (master < 0)
-                std::this_thread::sleep_for (std::chrono::milliseconds (2));
+
+            // Sleep until the next due time exactly (no tick), or until the tool
+            // writes, or until work is queued from outside.
+            const auto wait = std::max (Clock::duration::zero(), wakeAt - Clock::now());
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds> (wait).count();
+            const timespec timeout { static_cast<time_t> (ns / 1'000'000'000), static_cast<long> (ns % 1'000'000'000) };
+            pollfd pfds[2] { { wakeRead, POLLIN, 0 }, { fd, POLLIN, 0 } };
+            const int ready = ::ppoll (pfds, fd >= 0 ? 2 : 1, &timeout, nullptr);
+
+            if (ready > 0 && (pfds[0].revents & POLLIN) != 0)
+                while (::read (wakeRead, buffer, sizeof (buffer)) > 0) {}
 
             Bytes chunk;
-            if (ready > 0 && (pfd.revents & POLLIN) != 0)
+            if (ready > 0 && fd >= 0 && (pfds[1].revents & POLLIN) != 0)
             {
-                const ssize_t got = ::read (master, buffer, sizeof (buffer));
+                const ssize_t got = ::read (fd, buffer, sizeof (buffer));
                 if (got > 0)
                     chunk.assign (buffer, buffer + got);
             }
-            else if (ready > 0 && (pfd.revents & (POLLHUP | POLLERR)) != 0)
+            else if (ready > 0 && fd >= 0 && (pfds[1].revents & (POLLHUP | POLLERR)) != 0)
             {
+                // Nothing to read until the line recovers; do not spin on it.
                 std::this_thread::sleep_for (std::chrono::milliseconds (2));
             }
 
@@ -871,26 +1005,11 @@ struct SimulatedReceiver::Impl
                 std::lock_guard<std::mutex> lock (m);
                 const auto now = Clock::now();
                 if (! chunk.empty())
-                {
-                    if (wireSpeed)
-                    {
-                        const auto start = std::max (now, inputBusyUntil);
-                        inputBusyUntil = start + std::chrono::nanoseconds (
-                            static_cast<long long> (chunk.size()) * 10'000'000'000LL / currentBaud());
-                        inQueue.emplace_back (inputBusyUntil, std::move (chunk));
-                    }
-                    else
-                    {
-                        inQueue.emplace_back (now, std::move (chunk));
-                    }
-                }
-                while (! inQueue.empty() && inQueue.front().first <= now)
-                {
-                    takeInput (inQueue.front().second.data(), inQueue.front().second.size());
-                    inQueue.pop_front();
-                }
-                flushOutput();
+                    queueInput (now, std::move (chunk));
+                feedInput (now);
+                flushOutput (now);
                 checkAckTimeouts();
+                wakeAt = nextWake (Clock::now());
                 lines.swap (logLines);
                 log = logger;
             }
@@ -969,6 +1088,24 @@ bool SimulatedReceiver::start()
         }
     }
 
+    int wakePipe[2];
+    if (::pipe (wakePipe) != 0)
+    {
+        std::lock_guard<std::mutex> lock (d.m);
+        d.closePty();
+        return false;
+    }
+    for (const int fd : wakePipe)
+    {
+        ::fcntl (fd, F_SETFL, ::fcntl (fd, F_GETFL) | O_NONBLOCK);
+        ::fcntl (fd, F_SETFD, FD_CLOEXEC);
+    }
+    {
+        std::lock_guard<std::mutex> lock (d.m);
+        d.wakeRead = wakePipe[0];
+        d.wakeWrite = wakePipe[1];
+    }
+
     d.running.store (true);
     d.thread = std::thread ([&d] { d.run(); });
     return true;
@@ -978,9 +1115,21 @@ void SimulatedReceiver::stop()
 {
     Impl& d = *impl;
     if (d.running.exchange (false) && d.thread.joinable())
+    {
+        {
+            std::lock_guard<std::mutex> lock (d.m);
+            d.wake();
+        }
         d.thread.join();
+    }
     std::lock_guard<std::mutex> lock (d.m);
     d.closePty();
+    for (int* fd : { &d.wakeRead, &d.wakeWrite })
+        if (*fd >= 0)
+        {
+            ::close (*fd);
+            *fd = -1;
+        }
 }
 
 std::string SimulatedReceiver::slavePath() const
@@ -1198,12 +1347,14 @@ void SimulatedReceiver::injectEvent (uint8_t opcode, const std::vector<uint8_t>&
 {
     std::lock_guard<std::mutex> lock (impl->m);
     impl->queueEvent (opcode, params);
+    impl->wake();
 }
 
 void SimulatedReceiver::injectRaw (const std::vector<uint8_t>& bytes)
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    impl->outQueue.push_back ({ impl->nextDue (Clock::now(), bytes.size()), bytes, false, {}, -1, false });
+    impl->outQueue.push_back (impl->scheduleOutput (Clock::now(), bytes));
+    impl->wake();
 }
 
 void SimulatedReceiver::vanish()
@@ -1213,6 +1364,7 @@ void SimulatedReceiver::vanish()
         impl->vanishRequested = true;
         if (! impl->running.load())
             impl->closePty();
+        impl->wake();
     }
     waitFor ([this] { std::lock_guard<std::mutex> lock (impl->m); return impl->master < 0; }, 2000);
 }

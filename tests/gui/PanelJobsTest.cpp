@@ -1,0 +1,155 @@
+// Jobs run from the panel against a simulated receiver: the worker thread, the
+// hand-over of its results to the message thread, and the event log lines
+// posted while the log is shown.
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include "GuiTestSupport.h"
+#include "PanelAccess.h"
+#include "jobs/BtThread.h"
+#include "protocol/DeviceState.h"
+#include "protocol/ProtocolState.h"
+#include "serial/PortTable.h"
+#include "tools/simulator/SimulatedReceiver.h"
+
+namespace
+{
+    class PanelJobs : public testing::Test
+    {
+    protected:
+        void start (uint8_t type)
+        {
+            resetProtocolState();
+            resetDeviceState();
+            resetPortTable();
+            korvasim::SimulatorOptions options;
+            options.type = type;
+            options.factory.name = "Shed";
+            sim = std::make_unique<korvasim::SimulatedReceiver> (options);
+            ASSERT_TRUE (sim->start());
+            ::setenv ("KORVA_EXTRA_PORTS", sim->slavePath().c_str(), 1);
+            panel = std::make_unique<MainComponent>();
+            access = std::make_unique<MainComponentTestAccess> (*panel);
+        }
+
+        void TearDown() override
+        {
+            access.reset();
+            panel.reset();
+            ::unsetenv ("KORVA_EXTRA_PORTS");
+            if (sim != nullptr)
+            {
+                EXPECT_TRUE (sim->violations().empty());
+                sim->stop();
+            }
+            resetPortTable();
+        }
+
+        /** Chooses the simulated port (the last listed) and answers the family question. */
+        void choosePort (const char* family)
+        {
+            responder.answerNext (family);
+            auto& selector = access->portSelector();
+            selector.setSelectedId (selector.getNumItems(), juce::sendNotificationSync);
+        }
+
+        bool idle() { return panel->getWorker() == nullptr && MainComponent::getBusyOverlay() == nullptr; }
+
+        ModalResponder responder;
+        std::unique_ptr<korvasim::SimulatedReceiver> sim;
+        std::unique_ptr<MainComponent> panel;
+        std::unique_ptr<MainComponentTestAccess> access;
+    };
+}
+
+TEST_F (PanelJobs, ChoosingThePortDetectsReadsAndTracesIntoTheLog)
+{
+    start (0xF2);
+    access->setLogVisible (true);
+    choosePort ("Rulko/DORU-QX");
+
+    ASSERT_TRUE (pumpUntil ([this] { return access->nameField().getText() == "Shed" && idle(); }, 20000));
+    EXPECT_EQ (MainComponent::panelState(), 3);
+    EXPECT_EQ (access->deviceReadout().getText(), "DORU-415QX");
+    EXPECT_EQ (access->versionReadout().getText(), "1.05");
+    EXPECT_TRUE (access->writeButton().isEnabled());
+    ASSERT_GE (responder.seen.size(), 2u);
+    EXPECT_EQ (responder.seen[1].title, "Korva Bluetooth device found");
+
+    const auto log = access->logView().getText();
+    EXPECT_TRUE (log.contains ("< Cmd: aa0002d0002e\n")) << log;
+    EXPECT_TRUE (log.contains ("> Evt: aa00039000f27b\n")) << log;
+    EXPECT_TRUE (log.contains ("< Ack: aa000214905a\n")) << log;
+}
+
+TEST_F (PanelJobs, WrittenSettingsReachTheReceiver)
+{
+    start (0xF0);
+    choosePort ("Rulko/DORU-QX");
+    ASSERT_TRUE (pumpUntil ([this] { return access->nameField().getText() == "Shed" && idle(); }, 20000));
+
+    access->nameField().setText (juce::String::fromUTF8 ("Caf\xc3\xa9"), juce::dontSendNotification);
+    access->pinField().setText ("4321", juce::dontSendNotification);
+    access->maxDevicesSelector().setSelectedId (1);
+    panel->startWriteConfig();
+
+    ASSERT_TRUE (pumpUntil ([this] { return responder.seen.size() >= 3 && idle(); }, 20000));
+    EXPECT_EQ (responder.seen[2].title, "Device configuration");
+    EXPECT_EQ (responder.seen[2].message, "Device configuration is done [success]");
+    EXPECT_TRUE (access->writeButton().isEnabled());
+
+    const auto stored = sim->settings();
+    EXPECT_EQ (stored.name, "Caf\xc3\xa9");
+    EXPECT_EQ (std::string (stored.pin.begin(), stored.pin.end()), "4321");
+    EXPECT_EQ (stored.maxDevices, 1);
+
+    // Read back: the name shows as it was written.
+    panel->startReadConfig();
+    ASSERT_TRUE (pumpUntil ([this] { return idle() && access->nameField().getText().isNotEmpty(); }, 20000));
+    EXPECT_EQ (access->nameField().getText(), juce::String::fromUTF8 ("Caf\xc3\xa9"));
+}
+
+TEST_F (PanelJobs, ShowingTheLogListensAndHidingItEndsTheListening)
+{
+    start (0xF0);
+    choosePort ("Rulko/DORU-QX");
+    ASSERT_TRUE (pumpUntil ([this] { return access->nameField().getText() == "Shed" && idle(); }, 20000));
+
+    // Ten clicks on the version read-out, as the gesture counts them.
+    auto clickVersion = [this]
+    {
+        auto& readout = access->versionReadout();
+        const auto pos = readout.getLocalBounds().getCentre().toFloat();
+        const auto now = juce::Time::getCurrentTime();
+        juce::MouseEvent e (juce::Desktop::getInstance().getMainMouseSource(), pos, {}, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f,
+                            &readout, &readout, now, pos, now, 1, false);
+        panel->mouseDown (e);
+    };
+
+    for (int i = 0; i < 9; ++i)
+        clickVersion();
+    EXPECT_FALSE (panel->isLogVisible());
+    clickVersion();
+    EXPECT_TRUE (panel->isLogVisible());
+    EXPECT_EQ (panel->getHeight(), 437 + 150);
+    ASSERT_NE (panel->getWorker(), nullptr);
+    EXPECT_EQ (panel->getWorker()->kind, JobKind::Listen);
+    EXPECT_EQ (MainComponent::getBusyOverlay(), nullptr) << "listening leaves the panel usable";
+
+    // What the receiver reports now shows in the log and is acknowledged.
+    sim->injectPairedRecords (1);
+    ASSERT_TRUE (pumpUntil ([this] { return access->logView().getText().contains ("< Ack: aa0002141fcb"); }, 5000));
+
+    // Every other starter refuses while listening.
+    panel->startReadConfig();
+    EXPECT_EQ (panel->getWorker()->kind, JobKind::Listen);
+
+    for (int i = 0; i < 10; ++i)
+        clickVersion();
+    EXPECT_FALSE (panel->isLogVisible());
+    ASSERT_TRUE (pumpUntil ([this] { return idle(); }, 5000));
+    EXPECT_EQ (panel->getHeight(), 437);
+    EXPECT_EQ (responder.seen.size(), 2u) << "a listen job ends without a box";
+}
