@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs the whole test suite:
 # unit and pty tests, GUI and end-to-end tests under a private Xvfb, bounded
-# fuzzing under sanitizers, and the Windows build's tests under Wine.
+# fuzzing under sanitizers, the worker hand-over under ThreadSanitizer, and
+# the Windows build's tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -11,6 +12,7 @@ scripts/build.sh
 status=0
 scripts/with-display.sh ctest --test-dir build --output-on-failure -j2 || status=1
 scripts/fuzz.sh || status=1
+scripts/tsan.sh || status=1
 scripts/wine-tests.sh || status=1
 
 if [ $status -ne 0 ]; then

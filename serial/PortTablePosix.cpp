@@ -389,6 +389,10 @@ int openPort (int index, uint32_t baudRate)
 
     requestLowLatency (fd);
 
+    // A job starts from a quiet line: bytes left over from an earlier job (a
+    // late acknowledgement, say) would otherwise be taken as answers to this one.
+    ::tcflush (fd, TCIFLUSH);
+
     e.fd = fd;
     e.gone = false;
     return 1;

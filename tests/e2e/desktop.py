@@ -4,6 +4,7 @@ would: find windows, read their geometry, click, type, take screenshots."""
 import os
 import re
 import subprocess
+import tempfile
 import time
 
 ARTIFACTS = os.environ.get("KORVA_ARTIFACTS", os.path.join(os.getcwd(), "artifacts"))
@@ -102,3 +103,40 @@ def answer_box(title, button="right", timeout=30.0, shot=None):
     click(box, x, h - 28)
     wait_gone(box)
     return box
+
+
+TITLE = "Korva Bluetooth Manager 1.03 (F5 refresh)"
+
+
+class Session:
+    """The application, optionally with a simulated receiver whose port it
+    lists, each in a private temporary home; ended with close()."""
+
+    def __init__(self, app, sim=None, sim_args=(), cwd=None):
+        self.tmp = tempfile.mkdtemp(prefix="korva-e2e-")
+        self.sim = None
+        ports = ""
+        if sim is not None:
+            self.link = os.path.join(self.tmp, "sim-port")
+            self.sim_log = open(os.path.join(self.tmp, "sim.log"), "w+")
+            self.sim = subprocess.Popen([sim, "--link", self.link] + list(sim_args),
+                                        stdout=self.sim_log, stderr=subprocess.STDOUT)
+            wait_for(lambda: os.path.exists(self.link), what="simulator pty")
+            ports = self.link
+        # A private home also keeps the single-instance lock away from other runs.
+        self.env = dict(os.environ, HOME=self.tmp, KORVA_EXTRA_PORTS=ports)
+        self.app = subprocess.Popen([app], env=self.env, cwd=cwd or self.tmp)
+        self.window = wait_for(lambda: (find_windows(TITLE, self.app.pid) or [None])[0], what="main window")
+
+    def sim_output(self):
+        self.sim_log.flush()
+        with open(self.sim_log.name) as f:
+            return f.read()
+
+    def close(self):
+        for p in (self.app, self.sim):
+            if p is not None and p.poll() is None:
+                p.kill()
+                p.wait()
+        if self.sim is not None:
+            self.sim_log.close()

@@ -4,7 +4,6 @@ and closing it."""
 import os
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
@@ -12,24 +11,20 @@ import desktop
 
 APP = os.environ["KORVA_APP"]
 WM_CLOSE = os.environ["KORVA_WM_CLOSE"]
-TITLE = "Korva Bluetooth Manager 1.03 (F5 refresh)"
+TITLE = desktop.TITLE
 
 
 class AppWindowTest(unittest.TestCase):
     def setUp(self):
-        # A private home keeps the single-instance lock away from other runs.
-        self.home = tempfile.mkdtemp(prefix="korva-home-")
-        self.env = dict(os.environ, HOME=self.home, KORVA_EXTRA_PORTS="")
-        self.app = subprocess.Popen([APP], env=self.env)
+        self.session = desktop.Session(APP)
+        self.app = self.session.app
+        self.env = self.session.env
 
     def tearDown(self):
-        if self.app.poll() is None:
-            self.app.kill()
-            self.app.wait()
+        self.session.close()
 
     def test_window_single_instance_and_close(self):
-        window = desktop.wait_for(lambda: (desktop.find_windows(TITLE, self.app.pid) or [None])[0],
-                                  what="main window")
+        window = self.session.window
         self.assertEqual(desktop.window_title(window), TITLE)
 
         desktop.wait_for(lambda: desktop.geometry(window)[2:] == (325, 115), timeout=5, what="325x115 client area")

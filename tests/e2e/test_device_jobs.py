@@ -6,7 +6,6 @@ hidden event log."""
 import os
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
@@ -15,28 +14,18 @@ import desktop
 APP = os.environ["KORVA_APP"]
 SIM = os.environ["KORVA_SIM"]
 WM_CLOSE = os.environ["KORVA_WM_CLOSE"]
-TITLE = "Korva Bluetooth Manager 1.03 (F5 refresh)"
 
 
 class DeviceJobsTest(unittest.TestCase):
     def start(self, sim_type, name):
-        self.tmp = tempfile.mkdtemp(prefix="korva-e2e-")
-        self.link = os.path.join(self.tmp, "sim-port")
-        self.sim_log = open(os.path.join(self.tmp, "sim.log"), "w+")
-        self.sim = subprocess.Popen([SIM, "--type", sim_type, "--link", self.link, "--name", name],
-                                    stdout=self.sim_log, stderr=subprocess.STDOUT)
-        desktop.wait_for(lambda: os.path.exists(self.link), what="simulator pty")
-        env = dict(os.environ, HOME=self.tmp, KORVA_EXTRA_PORTS=self.link)
-        self.app = subprocess.Popen([APP], env=env)
-        self.window = desktop.wait_for(lambda: (desktop.find_windows(TITLE, self.app.pid) or [None])[0],
-                                       what="main window")
+        self.session = desktop.Session(APP, SIM, ["--type", sim_type, "--name", name])
+        self.app = self.session.app
+        self.window = self.session.window
         time.sleep(0.5)
 
     def tearDown(self):
-        for p in (getattr(self, "app", None), getattr(self, "sim", None)):
-            if p is not None and p.poll() is None:
-                p.kill()
-                p.wait()
+        if hasattr(self, "session"):
+            self.session.close()
 
     def height(self):
         return desktop.geometry(self.window)[3]
@@ -45,9 +34,7 @@ class DeviceJobsTest(unittest.TestCase):
         desktop.wait_for(lambda: self.height() == h, timeout=timeout, what=f"panel height {h}")
 
     def sim_output(self):
-        self.sim_log.flush()
-        with open(self.sim_log.name) as f:
-            return f.read()
+        return self.session.sim_output()
 
     def reads(self):
         return self.sim_output().count("< Cmd: aa0001d52a")    # the last query of a settings read

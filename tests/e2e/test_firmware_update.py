@@ -13,7 +13,6 @@ import desktop
 APP = os.environ["KORVA_APP"]
 SIM = os.environ["KORVA_SIM"]
 MKIMAGE = os.environ["KORVA_MKIMAGE"]
-TITLE = "Korva Bluetooth Manager 1.03 (F5 refresh)"
 
 
 class FirmwareUpdateTest(unittest.TestCase):
@@ -26,16 +25,9 @@ class FirmwareUpdateTest(unittest.TestCase):
                            check=True, capture_output=True)
 
     def start(self, *sim_args):
-        self.link = os.path.join(self.tmp, "sim-port")
-        self.sim_log = open(os.path.join(self.tmp, "sim.log"), "w+")
-        self.sim = subprocess.Popen([SIM, "--type", "f0", "--link", self.link] + list(sim_args),
-                                    stdout=self.sim_log, stderr=subprocess.STDOUT)
-        desktop.wait_for(lambda: os.path.exists(self.link), what="simulator pty")
-        env = dict(os.environ, HOME=self.tmp, KORVA_EXTRA_PORTS=self.link)
-        # The file chooser opens in the working directory.
-        self.app = subprocess.Popen([APP], env=env, cwd=self.tmp)
-        self.window = desktop.wait_for(lambda: (desktop.find_windows(TITLE, self.app.pid) or [None])[0],
-                                       what="main window")
+        # The file chooser opens in the working directory, where the images are.
+        self.session = desktop.Session(APP, SIM, ["--type", "f0"] + list(sim_args), cwd=self.tmp)
+        self.window = self.session.window
         time.sleep(0.5)
         desktop.click(self.window, 210, 30)
         time.sleep(0.4)
@@ -46,12 +38,8 @@ class FirmwareUpdateTest(unittest.TestCase):
         time.sleep(1.0)
 
     def tearDown(self):
-        for p in (getattr(self, "app", None), getattr(self, "sim", None)):
-            if p is not None and p.poll() is None:
-                p.kill()
-                p.wait()
-        if hasattr(self, "sim_log"):
-            self.sim_log.close()
+        if hasattr(self, "session"):
+            self.session.close()
 
     def browse(self, file_name, shot=None):
         desktop.click(self.window, 45, 411)                      # "Browse"
@@ -67,9 +55,7 @@ class FirmwareUpdateTest(unittest.TestCase):
         desktop.wait_gone(chooser)
 
     def sim_output(self):
-        self.sim_log.flush()
-        with open(self.sim_log.name) as f:
-            return f.read()
+        return self.session.sim_output()
 
     def test_update_refusal_and_success(self):
         self.start()

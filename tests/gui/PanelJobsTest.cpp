@@ -138,7 +138,9 @@ TEST_F (PanelJobs, ShowingTheLogListensAndHidingItEndsTheListening)
     EXPECT_EQ (panel->getWorker()->kind, JobKind::Listen);
     EXPECT_EQ (MainComponent::getBusyOverlay(), nullptr) << "listening leaves the panel usable";
 
-    // What the receiver reports now shows in the log and is acknowledged.
+    // What the receiver reports now shows in the log and is acknowledged. The
+    // job starts from a quiet line, so report only once it has had time to open the port.
+    pump (500);
     sim->injectPairedRecords (1);
     ASSERT_TRUE (pumpUntil ([this] { return access->logView().getText().contains ("< Ack: aa0002141fcb"); }, 5000));
 
