@@ -155,3 +155,27 @@ TEST_F (PanelJobs, ShowingTheLogListensAndHidingItEndsTheListening)
     EXPECT_EQ (panel->getHeight(), 437);
     EXPECT_EQ (responder.seen.size(), 2u) << "a listen job ends without a box";
 }
+
+TEST_F (PanelJobs, ClosingThePanelDuringAJobStopsItAndClosesThePort)
+{
+    start (0xF0);
+    choosePort ("Rulko/DORU-QX");
+    ASSERT_TRUE (pumpUntil ([this] { return access->nameField().getText() == "Shed" && idle(); }, 20000));
+
+    // A restore whose restart report never comes keeps its job running.
+    sim->setSilent (true);
+    panel->startRestoreDefaults();
+    ASSERT_NE (panel->getWorker(), nullptr);
+    pump (200);
+
+    const auto before = juce::Time::getMillisecondCounter();
+    access.reset();
+    panel.reset();
+    EXPECT_LT (juce::Time::getMillisecondCounter() - before, 1000u) << "the job is stopped, not waited out";
+    EXPECT_EQ (MainComponent::getBusyOverlay(), nullptr);
+
+    // The port was closed: it opens again.
+    const int index = portCount() - 1;
+    EXPECT_EQ (openPort (index, 921600), 1);
+    closePort (index);
+}
