@@ -7,7 +7,6 @@ FwComponent::FwComponent()
     updateProgress() = 0.0;
     addAndMakeVisible (bar);
     setSize (300, 70);
-    startTimerHz (20);
 }
 
 FwComponent::~FwComponent()
@@ -23,6 +22,20 @@ void FwComponent::paint (juce::Graphics& g)
 void FwComponent::resized()
 {
     bar.setBounds (30, 15, 240, 25);
+}
+
+void FwComponent::parentHierarchyChanged()
+{
+    // Follow the transfer only while inside the progress window.
+    if (getParentComponent() != nullptr)
+    {
+        shownProgress = updateProgress().load();
+        startTimerHz (20);
+    }
+    else
+    {
+        stopTimer();
+    }
 }
 
 void FwComponent::timerCallback()

@@ -17,6 +17,7 @@ public:
     double getShownProgress() const noexcept { return shownProgress; }
 
 private:
+    void parentHierarchyChanged() override;
     void timerCallback() override;
 
     // The worker publishes progress atomically; the bar reads this copy, taken

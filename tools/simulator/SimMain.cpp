@@ -119,18 +119,18 @@ int main (int argc, char** argv)
         }
         else if (arg == "--refuse")
         {
-            const std::string spec = value();
+            const std::string refusal = value();
             Refusal r { 0, 1, -1 };
             unsigned sub = 0;
-            const size_t c1 = spec.find (':');
-            if (! parseHexByte (spec.c_str(), r.op)
-                || (c1 != std::string::npos && ! parseHexByte (spec.c_str() + c1 + 1, r.status)))
+            const size_t c1 = refusal.find (':');
+            if (! parseHexByte (refusal.c_str(), r.op)
+                || (c1 != std::string::npos && ! parseHexByte (refusal.c_str() + c1 + 1, r.status)))
             {
-                std::fprintf (stderr, "korva-sim: bad --refuse %s\n", spec.c_str());
+                std::fprintf (stderr, "korva-sim: bad --refuse %s\n", refusal.c_str());
                 return 2;
             }
-            const size_t c2 = c1 == std::string::npos ? c1 : spec.find (':', c1 + 1);
-            if (c2 != std::string::npos && parseHexByte (spec.c_str() + c2 + 1, sub))
+            const size_t c2 = c1 == std::string::npos ? c1 : refusal.find (':', c1 + 1);
+            if (c2 != std::string::npos && parseHexByte (refusal.c_str() + c2 + 1, sub))
                 r.sub = static_cast<int> (sub);
             refusals.push_back (r);
         }
