@@ -41,17 +41,6 @@ void sleepBriefly (int)
 
 std::atomic<TransferIdleWait> idleWait { &sleepBriefly };
 
-/** Discards what an earlier conversation left in the port, such as the
-    acknowledgement of UpdateClose that a transfer does not wait for: taken for
-    the answer to UpdateBegin it would put every later step one ahead of the
-    module. Bounded, so a chatty line cannot hold the transfer here. */
-void discardPendingInput (int portIndex)
-{
-    uint8_t scrap[readChunkSize];
-    for (int i = 0; i < 64 && readPort (static_cast<uint8_t> (portIndex), scrap) > 0; ++i)
-    {
-    }
-}
 } // namespace
 
 //==============================================================================
@@ -103,7 +92,6 @@ void transferFirmware (JobContext& job)
     FirmwareTransfer transfer (firmwareImage());
     PortSink sink (job.portIndex);
 
-    discardPendingInput (job.portIndex);
     pollEvents (job, true);
     job.status = JobStatus::Running;
     transfer.start (sink);

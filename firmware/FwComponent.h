@@ -14,8 +14,6 @@ public:
     void paint (juce::Graphics&) override;
     void resized() override;
 
-    double getShownProgress() const noexcept { return shownProgress; }
-
 private:
     void parentHierarchyChanged() override;
     void timerCallback() override;

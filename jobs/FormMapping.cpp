@@ -92,8 +92,5 @@ void MainComponent::startWriteConfig()
         return;
     }
 
-    writeButton.setEnabled (false);
-    restoreButton.setEnabled (false);
-    showBusyOverlay();
-    startWorker (JobKind::WriteConfig, deviceState().currentPortIndex, slowBaud);
+    startOverlaidJob (JobKind::WriteConfig, deviceState().currentPortIndex, slowBaud);
 }

@@ -42,6 +42,14 @@ void MainComponent::startWorker (JobKind kind, int portIndex, bool slow)
     worker->startWorker (this);
 }
 
+void MainComponent::startOverlaidJob (JobKind kind, int portIndex, bool slow)
+{
+    writeButton.setEnabled (false);
+    restoreButton.setEnabled (false);
+    showBusyOverlay();
+    startWorker (kind, portIndex, slow);
+}
+
 void MainComponent::disposeWorker()
 {
     if (worker == nullptr)
@@ -59,10 +67,7 @@ void MainComponent::startDetect (int portIndex)
         return;
 
     clearDevice();
-    writeButton.setEnabled (false);
-    restoreButton.setEnabled (false);
-    showBusyOverlay();
-    startWorker (JobKind::Detect, portIndex, slowBaud);
+    startOverlaidJob (JobKind::Detect, portIndex, slowBaud);
 }
 
 void MainComponent::startReadConfig()
@@ -71,10 +76,7 @@ void MainComponent::startReadConfig()
         return;
 
     clearForm();
-    writeButton.setEnabled (false);
-    restoreButton.setEnabled (false);
-    showBusyOverlay();
-    startWorker (JobKind::ReadConfig, deviceState().currentPortIndex, slowBaud);
+    startOverlaidJob (JobKind::ReadConfig, deviceState().currentPortIndex, slowBaud);
 }
 
 void MainComponent::startRestoreDefaults()
@@ -83,11 +85,8 @@ void MainComponent::startRestoreDefaults()
         return;
 
     clearForm();
-    writeButton.setEnabled (false);
-    restoreButton.setEnabled (false);
-    showBusyOverlay();
     // Receivers that take this command always talk at 921600 baud.
-    startWorker (JobKind::RestoreDefaults, deviceState().currentPortIndex, false);
+    startOverlaidJob (JobKind::RestoreDefaults, deviceState().currentPortIndex, false);
 }
 
 void MainComponent::startListen()

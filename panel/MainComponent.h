@@ -89,6 +89,9 @@ private:
     void postTraceLine (std::string line) override;
     void startWorker (JobKind kind, int portIndex, bool slow);
 
+    /** Disables "Write" and "Restore defaults", covers the panel and starts the job. */
+    void startOverlaidJob (JobKind kind, int portIndex, bool slow);
+
     static int currentPanelState;
 
     //==============================================================================

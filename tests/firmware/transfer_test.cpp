@@ -112,6 +112,10 @@ protected:
     JobStatus runTransfer (TestJob& job)
     {
         job.counter = &counter;
+        // Each job opens its port afresh, as the worker does, which leaves
+        // behind whatever an earlier transfer's module still sent.
+        closePort (port);
+        EXPECT_EQ (openPort (port, 921600), 1);
         transferFirmware (job);
         // The acknowledgement of UpdateClose, which the verdict does not wait
         // for, lands in the port after the transfer; let it arrive before the

@@ -33,9 +33,6 @@ struct MainComponentTestAccess
     juce::TextButton& firmwareButton() { return panel.firmwareButton; }
     juce::Label& firmwareLabel() { return panel.firmwareLabel; }
     juce::TextEditor& logView() { return panel.logView; }
-    juce::StringArray& portNames() { return panel.portNames; }
-    juce::String& selectedPortName() { return panel.selectedPortName; }
-    bool& slowBaud() { return panel.slowBaud; }
     std::unique_ptr<MainComponent::BtThread>& worker() { return panel.worker; }
 
     /** Shows or hides the log as the hidden gesture does, without the clicks. */
