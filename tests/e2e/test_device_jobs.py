@@ -50,6 +50,13 @@ class DeviceJobsTest(unittest.TestCase):
         desktop.run("xdotool", "key", "Up", "Return")
         desktop.answer_box("Device type", family, shot="device-type-question")
 
+    def press(self, key):
+        """A function key, after a click on an empty spot of the panel: the
+        window must have the keyboard focus, which a closed box may have taken."""
+        desktop.click(self.window, 20, 112)
+        time.sleep(0.2)
+        desktop.run("xdotool", "key", key)
+
     def ten_clicks_on_version(self):
         for _ in range(10):
             desktop.click(self.window, 210, 90)
@@ -75,8 +82,7 @@ class DeviceJobsTest(unittest.TestCase):
         desktop.type_text("Porch")
         desktop.run("xdotool", "key", "Return")
         time.sleep(0.3)
-        desktop.click(self.window, 20, 100)     # back to the panel, off any control
-        desktop.run("xdotool", "key", "F2")
+        self.press("F2")
         desktop.answer_box("Device configuration", "only", shot="write-done")
         desktop.wait_for(lambda: "35000005" + "Porch".encode().hex() in self.sim_output(),
                          what="name written to the receiver")
@@ -88,9 +94,9 @@ class DeviceJobsTest(unittest.TestCase):
         desktop.screenshot("after-restore", self.window)
 
         # F3 re-reads without a box; F5 detects again, then reads.
-        desktop.run("xdotool", "key", "F3")
+        self.press("F3")
         self.wait_reads(3)
-        desktop.run("xdotool", "key", "F5")
+        self.press("F5")
         desktop.answer_box("Korva Bluetooth device found", "only")
         self.wait_reads(4)
         desktop.screenshot("after-f5", self.window)
