@@ -13,14 +13,11 @@ build=${KORVA_WIN_BUILD:-$root/build-win}
 com=${KORVA_WINE_COM:-42}          # high enough not to meet ports Wine finds itself
 per_test_timeout=${KORVA_WINE_TEST_TIMEOUT:-300}
 
-for tool in cmake ninja socat wineboot wineserver x86_64-w64-mingw32-g++-posix; do
-    command -v "$tool" >/dev/null || { echo "wine-tests: $tool not found" >&2; exit 2; }
+# Every tool comes from scripts/install-deps.sh; nothing is assumed beyond it.
+for tool in cmake ninja socat wine wineboot wineserver x86_64-w64-mingw32-g++-posix; do
+    command -v "$tool" >/dev/null || { echo "wine-tests: $tool not found (run scripts/install-deps.sh)" >&2; exit 2; }
 done
-
-if command -v wine64 >/dev/null; then wine=wine64
-elif [ -x /usr/lib/wine/wine64 ]; then wine=/usr/lib/wine/wine64
-else wine=wine
-fi
+wine=wine
 
 start=$(date +%s)
 

@@ -29,8 +29,69 @@ int openPort (int index, uint32_t baudRate);
 /** One non-blocking read of at most 256 bytes: bytes read, 0 when nothing (or the device is gone), -1 for an invalid index. */
 int readPort (int index, uint8_t* buffer);
 
-/** One write of count bytes: bytes written, 0 on failure, -1 for an invalid index. */
+/** One write of count bytes: bytes written, 0 on failure, -1 for an invalid index.
+    A write that cannot make progress gives up after writeStallLimitMs, and at once
+    when port waits are interrupted; it then returns the bytes written so far. */
 int writePort (int index, const uint8_t* bytes, int count);
+
+/** Longest time a write waits for the line to take more bytes. */
+constexpr int writeStallLimitMs = 2000;
+
+//==============================================================================
+// Waiting on a port. A job waits here for its receiver's next bytes instead of
+// sleeping, and the exit request wakes it through interruptPortWaits().
+
+enum class PortWait : uint8_t
+{
+    readable,      // bytes are waiting to be read
+    timeout,       // nothing arrived within the time given
+    lost,          // the device hung up or vanished (portLost is now true)
+    interrupted    // interruptPortWaits() was called
+};
+
+/** Waits until entry index has bytes to read, its device is lost, timeoutMs have
+    passed, or port waits are interrupted. An invalid or closed entry counts as lost.
+    timeoutMs 0 only looks. */
+PortWait waitPort (int index, int timeoutMs);
+
+/** True when the open entry's device hung up, vanished or failed for good since it
+    was opened (a pulled adapter, a dropped Bluetooth link); true for an invalid or
+    closed entry. Reads and writes on a lost port return 0. */
+bool portLost (int index);
+
+/** Any thread: wakes a waitPort or stalled writePort in progress and makes later
+    ones return at once, until clearPortInterrupt(). */
+void interruptPortWaits();
+
+/** Ends the interruption; a new job calls it before it opens its port. */
+void clearPortInterrupt();
+
+bool portWaitsInterrupted();
+
+//==============================================================================
+// Why a port could not be opened, for a message the user can act on.
+
+enum class PortFault : uint8_t
+{
+    none,
+    noSuchEntry,      // invalid index: no port chosen
+    permission,       // the user may not open the device (POSIX: not in the dialout group)
+    busy,             // another program holds the port
+    gone,             // the device is no longer there
+    baudRefused,      // the driver or adapter does not take the baud rate
+    settingsRefused,  // the line settings did not take
+    other
+};
+
+struct PortOpenError
+{
+    PortFault fault = PortFault::none;
+    int systemError = 0;      // errno, or GetLastError() on Windows
+    char holder[96] = {};     // the program holding a busy port, when the system says ("" if unknown)
+};
+
+/** The reason the last openPort failed; fault none after a successful one. */
+PortOpenError lastOpenError();
 
 /** Closes entry index when it is open; otherwise nothing. */
 void closePort (int index);

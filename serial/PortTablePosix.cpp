@@ -31,8 +31,6 @@ namespace
 {
     constexpr int pathCapacity = 256;
 
-    /** Longest time a write waits without any progress before giving up. */
-    constexpr int writeStallLimitMs = 2000;
 
     struct Entry
     {
