@@ -8,13 +8,17 @@
 
 void MainComponent::chooseFirmwareFile()
 {
-    if (compatibleModel (currentPanelState) == nullptr || worker != nullptr)
+    if (compatibleModel (currentPanelState) == nullptr || worker != nullptr || ! deviceDetected())
         return;
 
     juce::FileChooser chooser ("Browse to select firmware", juce::File::getCurrentWorkingDirectory(), "*.bin");
 
-    if (! chooser.browseForFileToOpen())
-        return;
+    {
+        // The device the file is checked against must not change under the chooser.
+        const juce::ScopedValueSetter<bool> browsing (choosingFile, true);
+        if (! chooser.browseForFileToOpen())
+            return;
+    }
 
     checkFirmwareFile (chooser.getResult());
 }
@@ -44,7 +48,7 @@ bool MainComponent::checkFirmwareFile (const juce::File& file)
 
 void MainComponent::startFirmwareUpdate()
 {
-    if (worker != nullptr)
+    if (worker != nullptr || ! deviceDetected())
         return;
 
     updateProgress() = 0.0;

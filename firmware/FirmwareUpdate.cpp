@@ -4,14 +4,13 @@
 #include "firmware/FirmwareTransfer.h"
 #include "protocol/DebugOutput.h"
 #include "protocol/EventReceiver.h"
+#include "protocol/Pass.h"
 #include "protocol/Trace.h"
 #include "protocol/Transmit.h"
 #include "serial/PortTable.h"
 
-#include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <thread>
 
 namespace
 {
@@ -34,12 +33,31 @@ private:
     const int portIndex;
 };
 
-void sleepBriefly (int)
-{
-    std::this_thread::sleep_for (std::chrono::microseconds (100));
-}
+// How long the module may take to acknowledge each command before the update
+// counts as interrupted. UpdateBegin makes the module erase its update area
+// first (a few seconds for a megabyte of flash; 30 s leaves room for slow
+// parts). Ends of sections and of the update may verify or commit what was
+// written (10 s). A data chunk is programmed in milliseconds; 3 s still covers
+// a Bluetooth link that retransmits.
+constexpr int64_t beginAckLimitMs = 30000;
+constexpr int64_t closingAckLimitMs = 10000;
+constexpr int64_t chunkAckLimitMs = 3000;
 
-std::atomic<TransferIdleWait> idleWait { &sleepBriefly };
+/** The limit for the acknowledgement of the command that the step of state sends. */
+int64_t ackLimitAfterStep (TransferState state)
+{
+    switch (state)
+    {
+        case TransferState::SendMcuEnd:
+        case TransferState::SendDspEnd:
+        case TransferState::SendConfigEnd:
+        case TransferState::SendUpdateEnd:
+        case TransferState::SendUpdateClose:
+            return closingAckLimitMs;
+        default:
+            return chunkAckLimitMs;
+    }
+}
 
 } // namespace
 
@@ -60,9 +78,10 @@ bool acceptFirmwareFile (const std::string& path, int panelState)
     if (! image.load (path))
         return false;
 
-    // The transfer would send bytes that are not firmware, or stall waiting for
-    // an answer to a command it never sent: refuse such an image now.
-    if (! dryRunTransfer (image).walkComplete)
+    // The transfer would send bytes that are not firmware, stall waiting for an
+    // answer to a command it never sent, or write the MCU section and then end
+    // Failed for want of a DSP or configuration section: refuse such an image now.
+    if (! dryRunTransfer (image).phasesComplete)
     {
         image.clear();
         return false;
@@ -82,11 +101,6 @@ std::atomic<double>& updateProgress()
     return progress;
 }
 
-void setTransferIdleWait (TransferIdleWait wait)
-{
-    idleWait.store (wait != nullptr ? wait : &sleepBriefly);
-}
-
 void transferFirmware (JobContext& job)
 {
     FirmwareTransfer transfer (firmwareImage());
@@ -96,45 +110,43 @@ void transferFirmware (JobContext& job)
     job.status = JobStatus::Running;
     transfer.start (sink);
 
-    const TransferIdleWait wait = idleWait.load();
+    Deadline deadline = Deadline::afterMs (beginAckLimitMs);
 
-    while (job.status == JobStatus::Running)
+    runPasses (job, framedReceiver(), deadline, [&] (EventResult result)
     {
-        if (job.shouldExit())
-            break;
-
-        const EventResult result = pollEvents (job, false);
         updateProgress().store (static_cast<double> (transfer.progress()));
 
         switch (result)
         {
             case EventResult::AckCmd49:
-                // In Idle this can only be the acknowledgement of UpdateClose,
-                // arriving before the verdict was taken: take it now.
-                if (transfer.state() != TransferState::Idle)
+                if (transfer.state() == TransferState::Idle)
                 {
+                    // The acknowledgement of UpdateClose: only now is the update complete.
+                    job.status = transfer.phasesComplete() ? JobStatus::Done : JobStatus::Failed;
+                }
+                else
+                {
+                    const int64_t limit = ackLimitAfterStep (transfer.state());
                     if (! transfer.runStep (sink))
                         job.status = JobStatus::Failed;
-                    break;
+                    deadline = Deadline::afterMs (limit);
                 }
-                [[fallthrough]];
+                break;
 
             case EventResult::None:
             case EventResult::AckCmd02:
-                if (transfer.state() == TransferState::Idle)
-                    job.status = transfer.phasesComplete() ? JobStatus::Done : JobStatus::Failed;
-                else if (result == EventResult::None && rxRing().isEmpty())
-                    wait (job.portIndex);
+            case EventResult::StatusTwo:
                 break;
 
-            case EventResult::StatusTwo:
+            case EventResult::Rejected:
+                job.fail (JobDetail::refused);
                 break;
 
             default:
                 job.status = JobStatus::Failed;
                 break;
         }
-    }
+    });
 
     if (job.status == JobStatus::Running)
         job.status = JobStatus::Aborted;

@@ -10,7 +10,8 @@
 /** Message thread: the compatibility decision for a chosen file. The header
     must carry compatibleModel (panelState), the file must load, and a dry run
     of the transfer must find every tag and keep every section inside the
-    payload. On acceptance the image is held, its window rewound, and the
+    payload, and find the DSP and configuration sections without which the
+    update cannot complete. On acceptance the image is held, its window rewound, and the
     image's address is written to the debug output. A file that cannot be
     opened is not accepted; an image refused by the dry run is released. */
 bool acceptFirmwareFile (const std::string& path, int panelState);
@@ -20,12 +21,8 @@ bool acceptFirmwareFile (const std::string& path, int panelState);
 std::atomic<double>& updateProgress();
 
 /** Worker thread: sends the accepted image on the job's port, one command per
-    acknowledgement. Leaves job.status Done, Failed or Aborted. */
+    acknowledgement, and waits for the acknowledgement of the final UpdateClose.
+    Leaves job.status Done, Failed (a refusal, an unexpected reply, or silence
+    past an acknowledgement's time limit: detail noAnswer), PortError (the port
+    was lost) or Aborted (the exit request). */
 void transferFirmware (JobContext& job);
-
-/** How the transfer passes the time when a poll found nothing: called with the
-    job's port index, it should return as soon as bytes arrive, or after about
-    a millisecond at most. The default sleeps 100 microseconds; a platform may
-    install a wait on the port itself. nullptr restores the default. */
-using TransferIdleWait = void (*) (int portIndex);
-void setTransferIdleWait (TransferIdleWait wait);

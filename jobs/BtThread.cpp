@@ -5,11 +5,18 @@
 MainComponent::BtThread::BtThread (JobKind k, uint8_t port, bool slow)
     : juce::Thread ("Korva job"), JobContext (k, port, slow)
 {
+    addListener (this);
 }
 
 MainComponent::BtThread::~BtThread()
 {
     stopThread (200);
+    removeListener (this);
+}
+
+void MainComponent::BtThread::exitSignalSent()
+{
+    interruptPortWaits();
 }
 
 bool MainComponent::BtThread::startWorker (juce::AsyncUpdater* target)

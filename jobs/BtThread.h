@@ -5,12 +5,14 @@
 #include "panel/MainComponent.h"
 
 class MainComponent::BtThread final : public juce::Thread,
-                                      public JobContext
+                                      public JobContext,
+                                      private juce::Thread::Listener
 {
 public:
     BtThread (JobKind kind, uint8_t portIndex, bool slowBaud);
 
-    /** Raises the exit request and waits up to 200 ms for run() to return. */
+    /** Raises the exit request and waits up to 200 ms for run() to return; every
+        wait of a job ends at once on the exit request, so it returns well before. */
     ~BtThread() override;
 
     void run() override;
@@ -22,6 +24,9 @@ public:
     bool shouldExit() const override { return threadShouldExit(); }
 
 private:
+    /** Any thread, on the exit request: wakes the job from a wait on its port. */
+    void exitSignalSent() override;
+
     std::atomic<juce::AsyncUpdater*> resultTarget { nullptr };
 
     JUCE_DECLARE_NON_COPYABLE (BtThread)

@@ -92,5 +92,8 @@ void MainComponent::startWriteConfig()
         return;
     }
 
+    if (! deviceDetected())
+        return;
+
     startOverlaidJob (JobKind::WriteConfig, deviceState().currentPortIndex, slowBaud);
 }

@@ -12,8 +12,21 @@ namespace
 
 void MainComponent::comboBoxChanged (juce::ComboBox* box)
 {
-    if (box != &portSelector)
+    // A second choice while the question of the first is open is not taken.
+    if (box != &portSelector || choosingPort)
         return;
+
+    // Behind the overlay nothing may change the port; put the selection back.
+    if (worker != nullptr && worker->kind != JobKind::Listen)
+    {
+        portSelector.setSelectedItemIndex (portNames.indexOf (selectedPortName), juce::dontSendNotification);
+        return;
+    }
+
+    // A new port is always detected first: listening on the old one stops, and
+    // nothing but detect reaches the new one until it succeeds.
+    stopListen();
+    detectedPort = -1;
 
     const int index = portSelector.getSelectedItemIndex();
     deviceState().currentPortIndex = index;
@@ -29,7 +42,10 @@ void MainComponent::comboBoxChanged (juce::ComboBox* box)
     question.addButton ("Rulko/DORU-QX", 0);
 
     // Closing the box without a choice selects the fast family.
-    slowBaud = question.runModalLoop() == 1;
+    {
+        const juce::ScopedValueSetter<bool> asking (choosingPort, true);
+        slowBaud = question.runModalLoop() == 1;
+    }
 
     startDetect (deviceState().currentPortIndex);
 }
@@ -55,11 +71,11 @@ void MainComponent::buttonClicked (juce::Button* button)
     }
 }
 
-bool MainComponent::keyPressed (const juce::KeyPress& key, juce::Component* originatingComponent)
+bool MainComponent::keyPressed (const juce::KeyPress& key, juce::Component*)
 {
     const auto mods = key.getModifiers();
 
-    if (mods.isShiftDown() || mods.isCtrlDown() || mods.isAltDown() || originatingComponent != this)
+    if (mods.isShiftDown() || mods.isCtrlDown() || mods.isAltDown())
         return false;
 
     const int code = key.getKeyCode();
@@ -105,7 +121,7 @@ void MainComponent::mouseDown (const juce::MouseEvent& event)
     if (logVisible)
     {
         if (worker == nullptr && currentPanelState != 0 && deviceState().currentPortIndex != -1)
-            startListen();
+            startListen();   // refused unless the receiver on this port was detected
     }
     else if (worker != nullptr && worker->kind == JobKind::Listen && worker->isThreadRunning())
     {

@@ -1,5 +1,7 @@
 #include "jobs/JobDispatch.h"
 
+#include "jobs/PortFaultText.h"
+
 #include "firmware/FirmwareUpdate.h"
 #include "protocol/Commands.h"
 #include "protocol/Conversations.h"
@@ -51,18 +53,68 @@ Conversation conversationFor (JobKind kind, uint8_t typeCode)
     return nullptr;
 }
 
+namespace
+{
+    uint32_t baudRateOf (bool slowBaud)
+    {
+        return slowBaud ? 115200u : 921600u;
+    }
+
+    /** After a detect found nothing: asks once at the other family's baud rate, so
+        the user can be told which family to choose. The job stays Failed; the
+        type found there is kept in the job only, never as the detected device. */
+    void detectAtOtherFamily (JobContext& job)
+    {
+        closePort (job.portIndex);
+        if (openPort (job.portIndex, baudRateOf (! job.slowBaud)) == 0)
+            return;
+
+        job.status = JobStatus::Running;
+        detectModule (job);
+
+        auto& state = deviceState();
+        const bool found = job.status == JobStatus::Done;
+        const uint8_t type = state.typeCode;
+        state.typeCode = 0;
+        state.versionMajor = 0;
+        state.versionMinor = 0;
+
+        if (job.status == JobStatus::PortError || (job.status == JobStatus::Running && job.shouldExit()))
+            return;
+
+        job.fail (found ? JobDetail::otherFamily : JobDetail::noAnswer);
+        job.otherFamilyType = found ? type : 0;
+    }
+}
+
 void runJob (JobContext& job)
 {
-    job.status = JobStatus::PortError;
-    const uint32_t baudRate = job.slowBaud ? 115200u : 921600u;
+    // A new job's waits start uninterrupted; an exit requested before this point
+    // is carried over, so it still wakes every wait of this job.
+    clearPortInterrupt();
+    if (job.shouldExit())
+        interruptPortWaits();
 
-    if (openPort (job.portIndex, baudRate) == 0)
+    job.status = JobStatus::PortError;
+    job.detail = JobDetail::none;
+
+    if (openPort (job.portIndex, baudRateOf (job.slowBaud)) == 0)
+    {
+        job.openError = lastOpenError();
+        traceNote (portFaultText (job.openError, portDisplayName (job.portIndex)));
         return;
+    }
 
     job.status = JobStatus::Running;
 
     if (auto conversation = conversationFor (job.kind, deviceState().typeCode))
         conversation (job);
+
+    if (job.kind == JobKind::Detect && job.status == JobStatus::Failed && ! job.shouldExit())
+        detectAtOtherFamily (job);
+
+    if (job.status == JobStatus::PortError)
+        traceNote ("the port was lost during the job: the device hung up, vanished or stopped taking bytes");
 
     closePort (job.portIndex);
 }
@@ -76,18 +128,15 @@ void restoreDefaultsConversation (JobContext& job)
 
     // A receiver that never reports its restart must not hold the panel forever:
     // give up after the same ~30 s the settings write allows for a restart.
-    for (int pass = 0; job.status == JobStatus::Running; ++pass)
+    Deadline deadline = Deadline::afterPasses (writeConfigPassLimit);
+
+    runPasses (job, framedReceiver(), deadline, [&] (EventResult r)
     {
-        if (job.shouldExit())
-            break;
-
-        if (pollEvents (job, false) == EventResult::StatusTwo)
+        if (r == EventResult::StatusTwo)
             job.status = JobStatus::Done;
-        else if (pass >= writeConfigPassLimit)
-            job.status = JobStatus::Failed;
-
-        sleepOnePass();
-    }
+        else if (r == EventResult::Rejected)
+            job.fail (JobDetail::refused);
+    });
 }
 
 void listenConversation (JobContext& job)
@@ -95,11 +144,9 @@ void listenConversation (JobContext& job)
     pollEvents (job, true);
     job.status = JobStatus::Running;
 
-    while (! job.shouldExit())
-    {
-        pollEvents (job, false);
-        sleepOnePass();
-    }
+    Deadline none;
+    runPasses (job, framedReceiver(), none, [] (EventResult) {});
 
-    job.status = JobStatus::Done;
+    if (job.status == JobStatus::Running)
+        job.status = JobStatus::Done;
 }

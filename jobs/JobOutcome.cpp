@@ -13,13 +13,59 @@ namespace
     const char* const noDeviceHere = "Doesn't appear to be any KORVA Bluetooth device on this port";
     const char* const portBusy = "Serial port might be busy. Please select another port or check it and press F5 to refresh";
 
+    const char* const settingRefused = "The receiver refused the setting: nothing more was written.\n"
+                                       "Check the values and write again.";
+    const char* const settingUnanswered = "The receiver did not answer: the settings may not have been written.\n"
+                                          "Check that it is switched on and connected, then write again.";
+    const char* const restoreRefused = "The receiver refused to restore its factory defaults.";
+    const char* const restoreUnanswered = "The receiver did not report its restart: the factory defaults may not be restored.\n"
+                                          "Check that it is switched on and connected, then try again.";
+    const char* const connectionLost = "The connection to the receiver was lost: the adapter was unplugged or the Bluetooth link dropped.\n"
+                                       "Reconnect the receiver, then select its port again.";
+    const char* const updateUnanswered = "Update firmware was interrupted: the receiver stopped answering.\n"
+                                         "The receiver may need the update again: reconnect it, select its port and update once more.";
+    const char* const updateLost = "Update firmware was interrupted: the connection to the receiver was lost.\n"
+                                   "The receiver may need the update again: reconnect it, select its port and update once more.";
+
     JobOutcome silent() { return {}; }
+
+    /** Failures with a detail the user can act on; nullptr-titled when none applies. */
+    JobOutcome detailedFailure (JobStatus status, JobKind kind, JobDetail detail)
+    {
+        const bool failed = status == JobStatus::Failed;
+
+        if (kind == JobKind::UpdateFirmware
+             && ((failed && detail == JobDetail::noAnswer) || (status == JobStatus::PortError && detail == JobDetail::portLost)))
+            return { B::closeProgressFailed, warning, "Update Firmware", failed ? updateUnanswered : updateLost,
+                     A::clearDevice, F::none };
+
+        if (status == JobStatus::PortError && detail == JobDetail::portLost)
+            return { B::noDevice, warning, "Failed", connectionLost, A::clearDevice, F::none };
+
+        // The receiver is still there: the device and, for a write, the form as
+        // the user typed it stay.
+        if (failed && kind == JobKind::WriteConfig && (detail == JobDetail::refused || detail == JobDetail::noAnswer))
+            return { B::nothing, warning, "Device configuration",
+                     detail == JobDetail::refused ? settingRefused : settingUnanswered, A::enableButtons, F::none };
+
+        if (failed && kind == JobKind::RestoreDefaults && (detail == JobDetail::refused || detail == JobDetail::noAnswer))
+            return { B::fillForm, warning, "Device configuration",
+                     detail == JobDetail::refused ? restoreRefused : restoreUnanswered, A::enableButtons, F::none };
+
+        if (failed && kind == JobKind::Detect && detail == JobDetail::otherFamily)
+            return { B::noDevice, warning, "Failed", "", A::clearDevice, F::none };   // the handler names the family
+
+        return silent();
+    }
 }
 
-JobOutcome jobOutcome (JobStatus status, JobKind kind)
+JobOutcome jobOutcome (JobStatus status, JobKind kind, JobDetail detail)
 {
     if (kind == JobKind::Listen)
         return silent();
+
+    if (auto detailed = detailedFailure (status, kind, detail); detailed.title != nullptr)
+        return detailed;
 
     switch (status)
     {

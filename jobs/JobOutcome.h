@@ -21,4 +21,6 @@ struct JobOutcome
     FollowUp followUp = FollowUp::none;
 };
 
-JobOutcome jobOutcome (JobStatus status, JobKind kind);
+/** The row for a finished job. detail refines failures the user can act on
+    (refusal, silence, a lost port, the other family's baud rate). */
+JobOutcome jobOutcome (JobStatus status, JobKind kind, JobDetail detail = JobDetail::none);

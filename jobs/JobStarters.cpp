@@ -6,11 +6,19 @@
 
 namespace
 {
-    /** A plain component that catches every click on the panel while a job runs. */
+    /** A plain component that catches every click on the panel while a job runs,
+        and takes the keyboard focus so that keys cannot reach the controls
+        behind it (arrows on the port selector, Return on a button). */
     class BusyOverlay final : public juce::Component
     {
     public:
-        BusyOverlay() { setMouseCursor (juce::MouseCursor::WaitCursor); }
+        BusyOverlay()
+        {
+            setMouseCursor (juce::MouseCursor::WaitCursor);
+            setWantsKeyboardFocus (true);
+        }
+
+        bool keyPressed (const juce::KeyPress&) override { return true; }
     };
 
     std::unique_ptr<juce::Component> busyOverlay;
@@ -33,6 +41,7 @@ void MainComponent::showBusyOverlay()
     busyOverlay->setAlwaysOnTop (true);
     addAndMakeVisible (*busyOverlay);
     busyOverlay->toFront (false);
+    busyOverlay->grabKeyboardFocus();
 }
 
 void MainComponent::startWorker (JobKind kind, int portIndex, bool slow)
@@ -61,6 +70,21 @@ void MainComponent::disposeWorker()
     worker.reset();
 }
 
+bool MainComponent::deviceDetected() const noexcept
+{
+    return detectedPort >= 0 && detectedPort == deviceState().currentPortIndex;
+}
+
+void MainComponent::stopListen()
+{
+    if (worker == nullptr || worker->kind != JobKind::Listen)
+        return;
+
+    worker->signalThreadShouldExit();
+    worker.reset();          // at once: the exit request wakes the listen from its wait
+    cancelPendingUpdate();   // its notification has nothing left to report
+}
+
 void MainComponent::startDetect (int portIndex)
 {
     if (worker != nullptr)
@@ -72,7 +96,7 @@ void MainComponent::startDetect (int portIndex)
 
 void MainComponent::startReadConfig()
 {
-    if (worker != nullptr)
+    if (worker != nullptr || ! deviceDetected())
         return;
 
     clearForm();
@@ -81,7 +105,7 @@ void MainComponent::startReadConfig()
 
 void MainComponent::startRestoreDefaults()
 {
-    if (worker != nullptr)
+    if (worker != nullptr || ! deviceDetected())
         return;
 
     clearForm();
@@ -91,7 +115,7 @@ void MainComponent::startRestoreDefaults()
 
 void MainComponent::startListen()
 {
-    if (worker != nullptr)
+    if (worker != nullptr || ! deviceDetected())
         return;
 
     startWorker (JobKind::Listen, deviceState().currentPortIndex, slowBaud);

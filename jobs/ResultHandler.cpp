@@ -3,7 +3,22 @@
 
 #include "jobs/BtThread.h"
 #include "jobs/JobOutcome.h"
+#include "jobs/PortFaultText.h"
 #include "protocol/DeviceState.h"
+#include "serial/PortTable.h"
+
+namespace
+{
+    /** A receiver answered at the other family's baud rate: name the choice to make. */
+    juce::String otherFamilyText (uint8_t typeCode)
+    {
+        const bool hci = typeCode == 0xF1;
+        return juce::String ("No receiver answered at this device type's baud rate, but a ")
+             + (hci ? "zVARNELO7QX" : typeCode == 0xF2 ? "DORU-415QX" : "Rulko")
+             + " answers on this port.\nSelect the port again and choose \""
+             + (hci ? "zVARNELO7QX" : "Rulko/DORU-QX") + "\" as the device type.";
+    }
+}
 
 void MainComponent::handleAsyncUpdate()
 {
@@ -12,10 +27,21 @@ void MainComponent::handleAsyncUpdate()
 
     const auto status = worker->status;
     const auto kind = worker->kind;
+    const auto detail = worker->detail;
     removeBusyOverlay();
 
-    const auto outcome = jobOutcome (status, kind);
+    const auto outcome = jobOutcome (status, kind, detail);
     const auto& state = deviceState();
+
+    // Only a detect that succeeded on this port lets other jobs reach it.
+    if (kind == JobKind::Detect && status == JobStatus::Done && state.typeCode >= 0xF0 && state.typeCode <= 0xF2)
+        detectedPort = worker->portIndex;
+
+    juce::String message (outcome.message);
+    if (status == JobStatus::PortError && detail == JobDetail::none)
+        message = juce::String::fromUTF8 (portFaultText (worker->openError, portDisplayName (worker->portIndex)).c_str());
+    else if (detail == JobDetail::otherFamily && kind == JobKind::Detect)
+        message = otherFamilyText (worker->otherFamilyType);
 
     auto closeProgressWindow = [this] (int result)
     {
@@ -55,7 +81,7 @@ void MainComponent::handleAsyncUpdate()
     }
 
     if (outcome.title != nullptr)
-        juce::AlertWindow::showMessageBox (outcome.icon, outcome.title, outcome.message);
+        juce::AlertWindow::showMessageBox (outcome.icon, outcome.title, message);
 
     switch (outcome.after)
     {
@@ -87,6 +113,7 @@ void MainComponent::handleAsyncUpdate()
 
 void MainComponent::clearDevice()
 {
+    detectedPort = -1;
     setPanelState (0);
     deviceReadout.setText ({}, juce::dontSendNotification);
     versionReadout.setText ({}, juce::dontSendNotification);

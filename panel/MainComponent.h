@@ -27,7 +27,6 @@ public:
     ~MainComponent() override;
 
     void mouseDown (const juce::MouseEvent&) override;
-    void userTriedToCloseWindow() override;
     void paint (juce::Graphics&) override;
     void resized() override;
 
@@ -69,6 +68,10 @@ public:
     void showBusyOverlay();
     void disposeWorker();
 
+    /** True when a detect succeeded on the port now chosen: only then may jobs
+        other than detect reach it. */
+    bool deviceDetected() const noexcept;
+
     // Firmware section
     void chooseFirmwareFile();
     bool checkFirmwareFile (const juce::File& file);
@@ -91,6 +94,12 @@ private:
 
     /** Disables "Write" and "Restore defaults", covers the panel and starts the job. */
     void startOverlaidJob (JobKind kind, int portIndex, bool slow);
+
+    /** Ends a running Listen job at once, with nothing to report. */
+    void stopListen();
+
+    /** While a modal question or the file chooser is open, the port list holds still. */
+    bool refreshHeld() const;
 
     static int currentPanelState;
 
@@ -123,6 +132,9 @@ private:
     int clickCount = 0;
     juce::int64 lastClickTime = 0;
     std::unique_ptr<BtThread> worker;
+    int detectedPort = -1;        // index of the port whose receiver was last detected, -1 for none
+    bool choosingPort = false;    // the device-type question is open
+    bool choosingFile = false;    // the firmware file chooser is open
     juce::String selectedPortName;
     juce::StringArray portNames;
 

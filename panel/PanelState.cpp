@@ -111,9 +111,17 @@ void MainComponent::refreshPortList()
     }
 }
 
+bool MainComponent::refreshHeld() const
+{
+    return choosingPort || choosingFile
+        || juce::ModalComponentManager::getInstance()->getNumModalComponents() > 0;
+}
+
 void MainComponent::timerCallback()
 {
-    if (worker != nullptr)
+    // Not under a job, and not under an open question or chooser, whose answer
+    // belongs to the list as it was when it opened.
+    if (worker != nullptr || refreshHeld())
         return;
 
     stopTimer();
@@ -136,8 +144,3 @@ MainComponent::~MainComponent()
     removeBusyOverlay();
 }
 
-void MainComponent::userTriedToCloseWindow()
-{
-    if (worker != nullptr && worker->isThreadRunning())
-        worker->signalThreadShouldExit();
-}

@@ -24,20 +24,6 @@ void sendCmd (const JobContext& worker, const uint8_t (&bytes)[N])
     sendCmd (worker, bytes, static_cast<int> (N));
 }
 
-/** Runs passes while status is Running; onResult handles each poll's result. */
-template <typename Poll, typename OnResult>
-void runPasses (JobContext& worker, Poll poll, OnResult onResult)
-{
-    while (worker.status == JobStatus::Running)
-    {
-        if (worker.shouldExit())
-            break;
-        onResult (poll (worker, false));
-        sleepOnePass();
-        countDownPass (worker);
-    }
-}
-
 bool probeHciIdentity (JobContext& worker)
 {
     auto& state = deviceState();
@@ -46,7 +32,7 @@ bool probeHciIdentity (JobContext& worker)
     sendCmd (worker, hciReadIdentity);
     worker.waitTicks = probePassLimit;
 
-    runPasses (worker, pollHciEvents, [&] (EventResult r)
+    runPasses (worker, hciReceiver(), [&] (EventResult r)
     {
         if (r == EventResult::IdentityBlock)
         {
@@ -71,14 +57,16 @@ void detectModule (JobContext& worker)
     state.versionMajor = 0;
     state.versionMinor = 0;
 
-    if (probeHciIdentity (worker))
+    if (probeHciIdentity (worker) || worker.status == JobStatus::PortError)
         return;
+
+    worker.detail = JobDetail::none;   // a silent probe is no verdict on a framed module
 
     pollEvents (worker, true);
     worker.status = JobStatus::Running;
     sendCmd (worker, cmdQueryType);
 
-    runPasses (worker, pollEvents, [&] (EventResult r)
+    runPasses (worker, framedReceiver(), [&] (EventResult r)
     {
         if (r == EventResult::PairedRecords)
             sendCmd (worker, cmdQueryType);
@@ -96,7 +84,7 @@ void readDeviceConfig (JobContext& worker)
     std::memset (&deviceState().config, 0, sizeof (DeviceConfig));
     sendCmd (worker, cmdQueryName);
 
-    runPasses (worker, pollEvents, [&] (EventResult r)
+    runPasses (worker, framedReceiver(), [&] (EventResult r)
     {
         if (r == EventResult::NameReply)
             sendCmd (worker, cmdQuerySettings);
@@ -114,7 +102,7 @@ void readHciConfig (JobContext& worker)
     std::memset (&deviceState().hciConfig, 0, sizeof (HciConfig));
     sendCmd (worker, hciReadName);
 
-    runPasses (worker, pollHciEvents, [&] (EventResult r)
+    runPasses (worker, hciReceiver(), [&] (EventResult r)
     {
         switch (r)
         {
@@ -122,6 +110,7 @@ void readHciConfig (JobContext& worker)
             case EventResult::NameBlock:    sendCmd (worker, hciReadPin); break;
             case EventResult::PinBlock:     sendCmd (worker, hciReadPinSwitch); break;
             case EventResult::PinFlagBlock: worker.status = JobStatus::Done; break;
+            case EventResult::Rejected:     worker.fail (JobDetail::refused); break;
             default:                        worker.status = JobStatus::Failed; break;
         }
     });
@@ -132,15 +121,18 @@ void writeDeviceConfig (JobContext& worker)
     writeDeviceConfig (worker, writeConfigPassLimit);
 }
 
-void writeDeviceConfig (JobContext& worker, int32_t passLimit)
+void writeDeviceConfig (JobContext& worker, int32_t restartPassLimit)
 {
     const DeviceConfig& config = deviceState().config;
     pollEvents (worker, true);
     worker.status = JobStatus::Running;
-    worker.waitTicks = passLimit;
     sendCmd (worker, txBuffer, buildNameCommand (config.name));
 
-    runPasses (worker, pollEvents, [&] (EventResult r)
+    // Each command is answered within the reply limit; only the restart that
+    // applies the settings may take longer.
+    Deadline deadline = Deadline::afterPasses (replyPassLimit);
+
+    runPasses (worker, framedReceiver(), deadline, [&] (EventResult r)
     {
         if (r == EventResult::AckCmd35)
             sendCmd (worker, txBuffer, buildPinCommand (config.pin));
@@ -152,6 +144,13 @@ void writeDeviceConfig (JobContext& worker, int32_t passLimit)
             sendCmd (worker, cmdApplySettings);
         else if (r == EventResult::StatusTwo)
             worker.status = JobStatus::Done;
+        else if (r == EventResult::Rejected)
+            worker.fail (JobDetail::refused);
+        else
+            return;
+
+        if (worker.status == JobStatus::Running)
+            deadline = Deadline::afterPasses (r == EventResult::AckCmdD4 ? restartPassLimit : replyPassLimit);
     });
 }
 
@@ -165,8 +164,10 @@ void writeHciConfig (JobContext& worker)
     worker.status = JobStatus::Running;
     sendCmd (worker, packet, encodeHciPinSwitchWrite (packet, config.pin[0] != 0));
 
-    runPasses (worker, pollHciEvents, [&] (EventResult r)
+    runPasses (worker, hciReceiver(), [&] (EventResult r)
     {
+        if (r == EventResult::Rejected)
+            worker.fail (JobDetail::refused);
         if (r != EventResult::WriteAck)
             return;
         switch (step++)

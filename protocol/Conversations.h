@@ -19,11 +19,13 @@ void readDeviceConfig (JobContext& worker);
 void readHciConfig (JobContext& worker);
 
 /** Types 0xF0/0xF2: writes DeviceState::config (0x35, 0x06, 0xD4, 0xD1) and waits
-    for the receiver to report it runs again. Fails after writeConfigPassLimit passes. */
+    for the receiver to report it runs again. Fails at once on a refusal, when a
+    command stays unanswered for replyPassLimit passes, or when the restart takes
+    more than writeConfigPassLimit passes. */
 void writeDeviceConfig (JobContext& worker);
 
-/** writeDeviceConfig with another pass limit (tests). */
-void writeDeviceConfig (JobContext& worker, int32_t passLimit);
+/** writeDeviceConfig with another limit for the restart (tests). */
+void writeDeviceConfig (JobContext& worker, int32_t restartPassLimit);
 
 /** Type 0xF1: PIN switch (twice), PIN, then name record. */
 void writeHciConfig (JobContext& worker);

@@ -13,13 +13,15 @@ HciAssembler assembler;
 static_assert (sizeof (JobContext::hciReply) >= HciAssembler::maxParams,
                "hciReply holds the longest accepted event");
 
+/** Works through the buffered bytes up to the first complete event and decodes
+    it; the rest stays buffered for the next poll, so hciReply still holds this
+    event when the conversation looks at it. */
 EventResult processBuffered (JobContext& worker)
 {
-    EventResult result = EventResult::None;
     while (! ring.isEmpty())
         if (assembler.step (ring.take(), worker.hciReply))
-            result = decodeHciEvent (worker.hciReply, assembler.expectedLength);
-    return result;
+            return decodeHciEvent (worker.hciReply, assembler.expectedLength);
+    return EventResult::None;
 }
 }
 

@@ -2,6 +2,8 @@
 // What a job does, how it ended, and the per-job working fields that the
 // conversations share with the worker thread that runs them.
 
+#include "serial/PortTable.h"
+
 #include <cstdint>
 
 enum class JobKind : uint8_t
@@ -24,6 +26,17 @@ enum class JobStatus : int32_t
     Running    = 5
 };
 
+/** Why a job ended as it did, where its status alone does not tell the user
+    enough to act on. */
+enum class JobDetail : uint8_t
+{
+    none,
+    noAnswer,      // the receiver stayed silent past the time limit
+    refused,       // the receiver refused a command
+    portLost,      // the device hung up or vanished, or a packet was torn
+    otherFamily    // nothing at this baud rate, but a receiver answered at the other family's
+};
+
 /** The worker as the conversations see it. The GUI's worker thread derives from
     it and answers shouldExit() with its thread's exit request; tests use a plain
     flag. Fields are written by the worker and read by the message thread only
@@ -38,10 +51,19 @@ public:
     /** The exit request, polled once per pass of every conversation loop. */
     virtual bool shouldExit() const = 0;
 
+    void fail (JobDetail why) noexcept
+    {
+        status = JobStatus::Failed;
+        detail = why;
+    }
+
     const JobKind kind;
     const int portIndex;        // an unsigned 8-bit index: "no port" (-1) arrives as 255
     const bool slowBaud;        // true: 115200 baud, false: 921600 baud
     JobStatus status = JobStatus::NotStarted;
-    int32_t waitTicks = 0;      // reply countdown in 10 ms passes
+    JobDetail detail = JobDetail::none;
+    uint8_t otherFamilyType = 0;   // with otherFamily: the type code that answered there
+    PortOpenError openError {};    // with PortError before any conversation: why the port did not open
+    int32_t waitTicks = 0;      // reply time limit in 10 ms passes, armed by a receiver's reset
     uint8_t hciReply[64] = {};  // parameters of the last HCI event (at most 49 used)
 };

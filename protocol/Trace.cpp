@@ -24,3 +24,10 @@ void trace (const char* label, const uint8_t* bytes, int count)
     if (sink != nullptr && sink->traceWanted())
         sink->postTraceLine (formatTrace (label, bytes, count));
 }
+
+void traceNote (const std::string& text)
+{
+    TraceSink* sink = traceSink();
+    if (sink != nullptr && sink->traceWanted())
+        sink->postTraceLine (traceLabelNote + text);
+}

@@ -9,6 +9,7 @@ constexpr const char* traceLabelCommand = "< Cmd: ";      // command frames and 
 constexpr const char* traceLabelAck = "< Ack: ";          // event acknowledgements sent
 constexpr const char* traceLabelEvent = "> Evt: ";        // frames received and decoded
 constexpr const char* traceLabelDspHeader = "< DSPHDR: "; // long firmware frames
+constexpr const char* traceLabelNote = "! ";              // what happened to the port or the job, in words
 
 /** The trace text: label followed by "%02x" of each byte. */
 std::string formatTrace (const char* label, const uint8_t* bytes, int count);
@@ -16,3 +17,6 @@ std::string formatTrace (const char* label, const uint8_t* bytes, int count);
 /** Posts formatTrace(...) to the registered sink while it wants lines; otherwise
     does nothing (and builds no text). */
 void trace (const char* label, const uint8_t* bytes, int count);
+
+/** Posts traceLabelNote and text to the registered sink while it wants lines. */
+void traceNote (const std::string& text);

@@ -7,7 +7,7 @@
 
 void writePacket (int portIndex, const uint8_t* bytes, int count)
 {
-    if (portIndex < 0 || portIndex >= portCount() || bytes == nullptr || count <= 0)
+    if (bytes == nullptr || count <= 0)
         return;
     (void) writePort (portIndex, bytes, count);
 }

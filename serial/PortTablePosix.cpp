@@ -5,7 +5,10 @@
 #include "serial/PortTablePosix.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -207,6 +210,148 @@ namespace
         return error == EIO || error == ENXIO || error == ENODEV || error == EBADF;
     }
 
+    //==========================================================================
+    // Interrupting waits: a sticky flag, and a self-pipe that wakes a poll at once.
+    std::atomic<bool> waitsInterrupted { false };
+
+    struct WakePipe
+    {
+        int readFd = -1, writeFd = -1;
+
+        WakePipe()
+        {
+            int fds[2];
+            if (::pipe (fds) != 0)
+                return;
+            for (int fd : fds)
+            {
+                ::fcntl (fd, F_SETFL, ::fcntl (fd, F_GETFL) | O_NONBLOCK);
+                ::fcntl (fd, F_SETFD, FD_CLOEXEC);
+            }
+            readFd = fds[0];
+            writeFd = fds[1];
+        }
+
+        void poke() const
+        {
+            if (writeFd >= 0)
+            {
+                const char b = 1;
+                (void) ! ::write (writeFd, &b, 1);
+            }
+        }
+
+        void drain() const
+        {
+            char buffer[64];
+            while (readFd >= 0 && ::read (readFd, buffer, sizeof (buffer)) > 0) {}
+        }
+    };
+
+    // Created once and never closed, so any thread may poke it at any time.
+    const WakePipe& wakePipe()
+    {
+        static const WakePipe instance;
+        return instance;
+    }
+
+    PortOpenError& openError()
+    {
+        static PortOpenError instance;
+        return instance;
+    }
+
+    /** poll() on fd and the wake pipe; woken tells whether the wake pipe fired. */
+    int pollWithWake (int fd, short events, int timeoutMs, short& revents, bool& woken)
+    {
+        pollfd p[2] = { { fd, events, 0 }, { wakePipe().readFd, POLLIN, 0 } };
+        const int r = ::poll (p, wakePipe().readFd >= 0 ? 2 : 1, timeoutMs);
+        revents = p[0].revents;
+        woken = r > 0 && (p[1].revents & POLLIN) != 0;
+        return r;
+    }
+
+    PortFault faultFor (int error)
+    {
+        switch (error)
+        {
+            case EACCES: case EPERM:                      return PortFault::permission;
+            case EBUSY: case EWOULDBLOCK:                 return PortFault::busy;
+            case ENOENT: case ENXIO: case ENODEV: case EIO: return PortFault::gone;
+            default:                                      return PortFault::other;
+        }
+    }
+
+    /** The program that holds path open, from /proc (Linux); "" when unknown. */
+    void findHolder (const char* path, char* out, size_t size)
+    {
+        out[0] = '\0';
+       #if defined(__linux__)
+        char target[PATH_MAX];
+        if (::realpath (path, target) == nullptr)
+            return;
+
+        DIR* proc = ::opendir ("/proc");
+        if (proc == nullptr)
+            return;
+
+        const std::string self = std::to_string (::getpid());
+        while (const dirent* d = ::readdir (proc))
+        {
+            if (d->d_name[0] < '0' || d->d_name[0] > '9' || self == d->d_name)
+                continue;
+
+            const std::string fdDir = std::string ("/proc/") + d->d_name + "/fd";
+            DIR* fds = ::opendir (fdDir.c_str());
+            if (fds == nullptr)
+                continue;   // another user's process: not ours to look into
+
+            bool holds = false;
+            while (const dirent* f = ::readdir (fds))
+            {
+                char link[PATH_MAX];
+                const std::string fdPath = fdDir + "/" + f->d_name;
+                const ssize_t n = ::readlink (fdPath.c_str(), link, sizeof (link) - 1);
+                if (n > 0)
+                {
+                    link[n] = '\0';
+                    if (std::strcmp (link, target) == 0) { holds = true; break; }
+                }
+            }
+            ::closedir (fds);
+
+            if (! holds)
+                continue;
+
+            char comm[64] = "";
+            const std::string commPath = std::string ("/proc/") + d->d_name + "/comm";
+            if (FILE* c = std::fopen (commPath.c_str(), "r"))
+            {
+                if (std::fgets (comm, sizeof (comm), c) != nullptr)
+                    comm[std::strcspn (comm, "\n")] = '\0';
+                std::fclose (c);
+            }
+            std::snprintf (out, size, "%s (process %s)", comm[0] != '\0' ? comm : "a program", d->d_name);
+            break;
+        }
+        ::closedir (proc);
+       #else
+        (void) path;
+        (void) size;
+       #endif
+    }
+
+    int failOpen (PortFault fault, int error, const char* path = nullptr)
+    {
+        PortOpenError& e = openError();
+        e = PortOpenError {};
+        e.fault = fault;
+        e.systemError = error;
+        if (fault == PortFault::busy && path != nullptr)
+            findHolder (path, e.holder, sizeof (e.holder));
+        return 0;
+    }
+
     long long nowMs()
     {
         timespec ts;
@@ -356,33 +501,40 @@ const char* portDisplayName (int index)
 int openPort (int index, uint32_t baudRate)
 {
     if (! validIndex (index))
-        return 0;
+        return failOpen (PortFault::noSuchEntry, 0);
 
     Entry& e = table().entries[index];
     closeFd (e);
 
     const speed_t speed = speedFor (baudRate);
     if (speed == B0)
-        return 0;
+        return failOpen (PortFault::baudRefused, EINVAL);
 
     const int fd = ::open (e.path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return 0;
+    {
+        const int error = errno;
+        return failOpen (faultFor (error), error, e.path);
+    }
 
     // flock keeps out other cooperating programs (and root, which TIOCEXCL does not).
     if (::flock (fd, LOCK_EX | LOCK_NB) != 0)
     {
+        const int error = errno;
         ::close (fd);
-        return 0;
+        return failOpen (error == EWOULDBLOCK ? PortFault::busy : faultFor (error), error, e.path);
     }
 
     ::ioctl (fd, TIOCEXCL);
 
     if (! configure (fd, speed))
     {
+        const int error = errno;
+        // Tell a refused baud rate (some adapters stop at 460800) from other settings.
+        const bool slowerTakes = speed != B115200 && configure (fd, B115200);
         ::ioctl (fd, TIOCNXCL);
         ::close (fd);
-        return 0;
+        return failOpen (slowerTakes ? PortFault::baudRefused : PortFault::settingsRefused, error);
     }
 
     requestLowLatency (fd);
@@ -393,6 +545,7 @@ int openPort (int index, uint32_t baudRate)
 
     e.fd = fd;
     e.gone = false;
+    openError() = PortOpenError {};
     return 1;
 }
 
@@ -460,22 +613,26 @@ int writePort (int index, const uint8_t* bytes, int count)
             break;
         }
 
-        // Output queue full: wait for room, but not forever.
+        // Output queue full: wait for room, but not forever, and not past an
+        // interruption (the job is being stopped).
         const long long left = writeStallLimitMs - (nowMs() - lastProgress);
-        if (left <= 0)
+        if (left <= 0 || waitsInterrupted.load())
             break;
 
-        pollfd p { e.fd, POLLOUT, 0 };
-        const int r = ::poll (&p, 1, (int) std::min (left, 100LL));
+        short revents = 0;
+        bool woken = false;
+        const int r = pollWithWake (e.fd, POLLOUT, (int) std::min (left, 100LL), revents, woken);
         if (r < 0 && errno != EINTR)
             break;
 
-        if (r > 0 && hungUp (p.revents))
-        {
-            e.gone = true;
+        if (r > 0 && hungUp (revents))
             break;
-        }
     }
+
+    // Part of a packet on the line leaves the receiver's framing torn: the
+    // link is not usable for this job any more.
+    if (done < count)
+        e.gone = true;
 
     return done;
 }
@@ -496,4 +653,82 @@ void resetPortTable()
 {
     closeAllPorts();
     table().count = 0;
+    clearPortInterrupt();
+}
+
+//==============================================================================
+PortWait waitPort (int index, int timeoutMs)
+{
+    if (portLost (index))
+        return PortWait::lost;
+
+    Entry& e = table().entries[index];
+    const long long deadline = nowMs() + std::max (timeoutMs, 0);
+
+    for (;;)
+    {
+        if (waitsInterrupted.load())
+            return PortWait::interrupted;
+
+        const long long left = std::max (deadline - nowMs(), 0LL);
+        short revents = 0;
+        bool woken = false;
+        const int r = pollWithWake (e.fd, POLLIN, (int) std::min (left, (long long) INT32_MAX), revents, woken);
+
+        if (r < 0 && errno != EINTR)
+        {
+            e.gone = true;
+            return PortWait::lost;
+        }
+
+        // Bytes that arrived before a hang-up are still read first.
+        if ((revents & POLLIN) != 0)
+            return PortWait::readable;
+
+        if (hungUp (revents))
+        {
+            e.gone = true;
+            return PortWait::lost;
+        }
+
+        if (woken)
+        {
+            if (waitsInterrupted.load())
+                return PortWait::interrupted;
+            wakePipe().drain();   // a wake left over from an earlier interruption
+        }
+
+        if (r == 0 || nowMs() >= deadline)
+            return PortWait::timeout;
+    }
+}
+
+bool portLost (int index)
+{
+    if (! validIndex (index))
+        return true;
+    const Entry& e = table().entries[index];
+    return e.fd < 0 || e.gone;
+}
+
+void interruptPortWaits()
+{
+    waitsInterrupted.store (true);
+    wakePipe().poke();
+}
+
+void clearPortInterrupt()
+{
+    waitsInterrupted.store (false);
+    wakePipe().drain();
+}
+
+bool portWaitsInterrupted()
+{
+    return waitsInterrupted.load();
+}
+
+PortOpenError lastOpenError()
+{
+    return openError();
 }

@@ -112,9 +112,10 @@ class Session:
     """The application, optionally with a simulated receiver whose port it
     lists, each in a private temporary home; ended with close()."""
 
-    def __init__(self, app, sim=None, sim_args=(), cwd=None):
+    def __init__(self, app, sim=None, sim_args=(), cwd=None, second_sim_args=None):
         self.tmp = tempfile.mkdtemp(prefix="korva-e2e-")
         self.sim = None
+        self.sim2 = None
         ports = ""
         if sim is not None:
             self.link = os.path.join(self.tmp, "sim-port")
@@ -123,20 +124,36 @@ class Session:
                                         stdout=self.sim_log, stderr=subprocess.STDOUT)
             wait_for(lambda: os.path.exists(self.link), what="simulator pty")
             ports = self.link
+        if sim is not None and second_sim_args is not None:
+            # A second receiver, listed after the first.
+            self.link2 = os.path.join(self.tmp, "sim-port2")
+            self.sim2_log = open(os.path.join(self.tmp, "sim2.log"), "w+")
+            self.sim2 = subprocess.Popen([sim, "--link", self.link2] + list(second_sim_args),
+                                         stdout=self.sim2_log, stderr=subprocess.STDOUT)
+            wait_for(lambda: os.path.exists(self.link2), what="second simulator pty")
+            ports += ":" + self.link2
         # A private home also keeps the single-instance lock away from other runs.
         self.env = dict(os.environ, HOME=self.tmp, KORVA_EXTRA_PORTS=ports)
         self.app = subprocess.Popen([app], env=self.env, cwd=cwd or self.tmp)
         self.window = wait_for(lambda: (find_windows(TITLE, self.app.pid) or [None])[0], what="main window")
 
-    def sim_output(self):
-        self.sim_log.flush()
-        with open(self.sim_log.name) as f:
+    def sim_output(self, second=False):
+        log = self.sim2_log if second else self.sim_log
+        log.flush()
+        with open(log.name) as f:
             return f.read()
 
+    def unplug(self):
+        """Ends the simulator at once, as a pulled adapter: its pty hangs up and vanishes."""
+        self.sim.kill()
+        self.sim.wait()
+
     def close(self):
-        for p in (self.app, self.sim):
+        for p in (self.app, self.sim, self.sim2):
             if p is not None and p.poll() is None:
                 p.kill()
                 p.wait()
         if self.sim is not None:
             self.sim_log.close()
+        if self.sim2 is not None:
+            self.sim2_log.close()

@@ -4,6 +4,7 @@ name, restore the defaults, re-read and re-detect with F3 and F5, and open the
 hidden event log."""
 
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -122,6 +123,47 @@ class DeviceJobsTest(unittest.TestCase):
         self.choose_simulated_port("left")      # 115200 baud: the receiver stays silent
         desktop.answer_box("Failed", "only", timeout=20, shot="wrong-family")
         self.wait_height(115)
+
+    def test_closing_the_window_during_a_stuck_job_exits_cleanly(self):
+        self.start("f0", "Kitchen")
+        # The receiver stops reading its line: the job's answers never come.
+        os.kill(self.session.sim.pid, signal.SIGSTOP)
+        try:
+            self.choose_simulated_port("right")
+            time.sleep(1.0)                      # the detect is now waiting on the port
+            subprocess.run([WM_CLOSE, str(self.window)], check=True)
+            self.assertEqual(self.app.wait(timeout=10), 0)
+        finally:
+            os.kill(self.session.sim.pid, signal.SIGCONT)
+
+    def test_choosing_another_port_while_the_log_is_open_detects_it_first(self):
+        self.session = desktop.Session(APP, SIM, ["--type", "f0", "--name", "Alpha"],
+                                       second_sim_args=["--type", "f2", "--name", "Beta"])
+        self.app = self.session.app
+        self.window = self.session.window
+        time.sleep(0.5)
+
+        # The second receiver, listed last, then the log with its listen job.
+        self.choose_simulated_port("right")
+        desktop.answer_box("Korva Bluetooth device found", "only")
+        desktop.wait_for(lambda: self.session.sim_output(second=True).count("< Cmd: aa0001d52a") >= 1,
+                         timeout=20, what="the second receiver read")
+        time.sleep(0.5)
+        self.ten_clicks_on_version()
+        time.sleep(0.5)
+        beta_commands = self.session.sim_output(second=True).count("< Cmd: ")
+
+        # The first receiver: the port change stops the listen and detects it.
+        desktop.click(self.window, 210, 30)
+        time.sleep(0.4)
+        desktop.run("xdotool", "key", "Up", "Return")
+        desktop.answer_box("Device type", "right")
+        desktop.answer_box("Korva Bluetooth device found", "only", shot="port-change-with-log")
+        desktop.wait_for(lambda: self.sim_output().count("< Cmd: aa0001d52a") >= 1, timeout=20,
+                         what="the first receiver read")
+        self.assertIn("< Cmd: aa0002d0002e", self.sim_output(), "the first receiver was asked its type")
+        self.assertEqual(self.session.sim_output(second=True).count("< Cmd: "), beta_commands,
+                         "nothing more went to the receiver that is no longer chosen")
 
 
 if __name__ == "__main__":

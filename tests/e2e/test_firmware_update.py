@@ -95,6 +95,26 @@ class FirmwareUpdateTest(unittest.TestCase):
         subprocess.run([os.environ["KORVA_WM_CLOSE"], str(progress)], check=True)
         desktop.answer_box("Abort", "only", timeout=20)
 
+    def test_refused_update_close_is_no_success(self):
+        self.start("--refuse", "49:01:07")
+        self.browse("rulko.bin")
+        desktop.click(self.window, 45, 411)                      # "Update"
+        desktop.answer_box("Update Firmware", "only", timeout=60, shot="firmware-close-refused")
+        self.assertIn("< Cmd: aa00024907", self.sim_output(), "the transfer reached UpdateClose")
+        self.assertEqual(desktop.find_windows("Device update firmware"), [])
+
+    def test_unplugging_during_the_update_says_it_was_interrupted(self):
+        self.start("--wire-speed")
+        self.browse("big.bin")
+        desktop.click(self.window, 45, 411)                      # "Update"
+        desktop.wait_window("Updating firmware")
+        desktop.wait_for(lambda: self.sim_output().count("< DSPHDR: ") > 20, what="the update under way")
+        self.session.unplug()
+        # The progress window closes and the box tells the update was interrupted.
+        desktop.answer_box("Update Firmware", "only", timeout=20, shot="firmware-unplugged")
+        self.assertEqual(desktop.find_windows("Device update firmware"), [])
+        self.assertEqual(desktop.find_windows("Updating firmware"), [])
+
 
 if __name__ == "__main__":
     unittest.main(argv=[sys.argv[0]])

@@ -23,6 +23,7 @@ namespace
         bool buttonsEnabled;   // after the handler, before any follow-up ran
         int panelState;
         int followUp;          // -1 none, else the JobKind of the job started
+        JobDetail detail = JobDetail::none;
     };
 
     constexpr const char* noDevice = "Doesn't appear to be any KORVA Bluetooth device on this port";
@@ -30,6 +31,19 @@ namespace
         "Serial port might be busy. Please select another port or check it and press F5 to refresh";
     constexpr const char* configDone = "Device configuration is done [success]";
     constexpr const char* updateFailed = "Update Firmware failed.\nYou can continue using your device";
+    constexpr const char* settingRefused = "The receiver refused the setting: nothing more was written.\n"
+                                           "Check the values and write again.";
+    constexpr const char* settingUnanswered = "The receiver did not answer: the settings may not have been written.\n"
+                                              "Check that it is switched on and connected, then write again.";
+    constexpr const char* restoreRefused = "The receiver refused to restore its factory defaults.";
+    constexpr const char* connectionLost = "The connection to the receiver was lost: the adapter was unplugged or the "
+                                           "Bluetooth link dropped.\nReconnect the receiver, then select its port again.";
+    constexpr const char* updateLost = "Update firmware was interrupted: the connection to the receiver was lost.\n"
+                                       "The receiver may need the update again: reconnect it, select its port and update once more.";
+    constexpr const char* updateUnanswered = "Update firmware was interrupted: the receiver stopped answering.\n"
+                                             "The receiver may need the update again: reconnect it, select its port and update once more.";
+    constexpr const char* otherFamily = "No receiver answered at this device type's baud rate, but a zVARNELO7QX answers "
+                                        "on this port.\nSelect the port again and choose \"zVARNELO7QX\" as the device type.";
 
     const OutcomeCase cases[] = {
         { JobStatus::Done, JobKind::Detect, "Korva Bluetooth device found",
@@ -54,6 +68,24 @@ namespace
         { JobStatus::Failed, JobKind::UpdateFirmware, "Update Firmware", updateFailed, Icon::WarningIcon, false, 0, -1 },
         { JobStatus::Running, JobKind::UpdateFirmware, "Update Firmware", updateFailed, Icon::WarningIcon, false, 0, -1 },
         { JobStatus::Failed, JobKind::Listen, nullptr, nullptr, Icon::NoIcon, false, 1, -1 },
+
+        // Failures the user can act on: the receiver and the form stay where it is still there.
+        { JobStatus::Failed, JobKind::WriteConfig, "Device configuration", settingRefused, Icon::WarningIcon, true, 1, -1,
+          JobDetail::refused },
+        { JobStatus::Failed, JobKind::WriteConfig, "Device configuration", settingUnanswered, Icon::WarningIcon, true, 1,
+          -1, JobDetail::noAnswer },
+        { JobStatus::Failed, JobKind::RestoreDefaults, "Device configuration", restoreRefused, Icon::WarningIcon, true, 1,
+          -1, JobDetail::refused },
+        { JobStatus::PortError, JobKind::ReadConfig, "Failed", connectionLost, Icon::WarningIcon, false, 0, -1,
+          JobDetail::portLost },
+        { JobStatus::PortError, JobKind::UpdateFirmware, "Update Firmware", updateLost, Icon::WarningIcon, false, 0, -1,
+          JobDetail::portLost },
+        { JobStatus::Failed, JobKind::UpdateFirmware, "Update Firmware", updateUnanswered, Icon::WarningIcon, false, 0, -1,
+          JobDetail::noAnswer },
+        { JobStatus::Failed, JobKind::UpdateFirmware, "Update Firmware", updateFailed, Icon::WarningIcon, false, 0, -1,
+          JobDetail::refused },
+        { JobStatus::Failed, JobKind::Detect, "Failed", otherFamily, Icon::WarningIcon, false, 0, -1,
+          JobDetail::otherFamily },
     };
 }
 
@@ -76,11 +108,14 @@ TEST (Outcome, EveryStatusAndKindEndsAsTheTableSays)
         panel.showIdentity (0xF0, 1, 5);
         access.writeButton().setEnabled (false);
         access.restoreButton().setEnabled (false);
-        deviceState().currentPortIndex = -1;
+        deviceState().currentPortIndex = 0;
+        access.setDetectedPort (0);
 
         auto& worker = access.worker();
-        worker = std::make_unique<MainComponent::BtThread> (c.kind, 255, false);
+        worker = std::make_unique<MainComponent::BtThread> (c.kind, 0, false);
         worker->status = c.status;
+        worker->detail = c.detail;
+        worker->otherFamilyType = 0xF1;
 
         ModalResponder responder;
         panel.showBusyOverlay();

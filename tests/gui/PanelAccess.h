@@ -35,6 +35,9 @@ struct MainComponentTestAccess
     juce::TextEditor& logView() { return panel.logView; }
     std::unique_ptr<MainComponent::BtThread>& worker() { return panel.worker; }
 
+    /** Marks the receiver on port index as detected, as a successful detect does. */
+    void setDetectedPort (int index) { panel.detectedPort = index; }
+
     /** Shows or hides the log as the hidden gesture does, without the clicks. */
     void setLogVisible (bool v)
     {

@@ -232,20 +232,26 @@ TEST_F (WriteConfig, EmptyPinIsWrittenAsFourZeros)
     EXPECT_EQ (s.ledControl, 1);
 }
 
-TEST_F (WriteConfig, RefusedNameNeverCompletes)
+// A refusal ends the write at once, told apart from silence.
+TEST_F (WriteConfig, RefusalEndsTheWriteAtOnceAndSilenceAfterTheReplyLimit)
 {
     startSim (0xF0);
     sim->refuse (0x35, 0x01);
     fillConfig ("abc", "1234", 1, 8, 1, 0, 1);
-    runWithExitAfter (400, [&] { writeDeviceConfig (*job); });
-    EXPECT_EQ (job->status, JobStatus::Running);
+    writeDeviceConfig (*job);
+    EXPECT_EQ (job->status, JobStatus::Failed);
+    EXPECT_EQ (job->detail, JobDetail::refused);
+    settle();
     EXPECT_EQ (sim->receivedFrames().size(), 1u) << "nothing after the refused name";
 
-    // With a (short) pass limit the same refusal ends in Failed.
-    job->exitRequested = false;
-    job->status = JobStatus::Running;
-    writeDeviceConfig (*job, 30);
+    sim->clearRefusals();
+    sim->clearLogs();
+    sim->setSilent (true);
+    job->detail = JobDetail::none;
+    writeDeviceConfig (*job);
     EXPECT_EQ (job->status, JobStatus::Failed);
+    EXPECT_EQ (job->detail, JobDetail::noAnswer);
+    EXPECT_EQ (sim->receivedFrames().size(), 1u);
 }
 
 TEST_F (WriteConfig, SurvivesASlowRestart)
@@ -356,15 +362,16 @@ TEST_F (Conversation, PortVanishingMidConversation)
     ASSERT_TRUE (sim->waitFor ([&] { return ! sim->receivedFrames().empty(); }));
     sim->vanish();
     worker.join();
-    EXPECT_EQ (job->status, JobStatus::Failed);
+    EXPECT_EQ (job->status, JobStatus::PortError) << "a lost device is a port error, not silence";
+    EXPECT_EQ (job->detail, JobDetail::portLost);
 
     job->status = JobStatus::Running;
     detectModule (*job);
-    EXPECT_EQ (job->status, JobStatus::Failed);
+    EXPECT_EQ (job->status, JobStatus::PortError);
 
     job->status = JobStatus::Running;
     std::memcpy (deviceState().config.name, "abc", 4);
-    writeDeviceConfig (*job, 20);
-    EXPECT_EQ (job->status, JobStatus::Failed);
+    writeDeviceConfig (*job);
+    EXPECT_EQ (job->status, JobStatus::PortError);
 }
 }

@@ -242,8 +242,69 @@ TEST_F (PtyPort, OpensAtBothRatesRawEightNOneNonBlocking)
 TEST_F (PtyPort, RefusesRatesItCannotSet)
 {
     EXPECT_EQ (openPort (0, 12345), 0);
+    EXPECT_EQ (lastOpenError().fault, PortFault::baudRefused);
     EXPECT_EQ (openPort (0, 0), 0);
     EXPECT_EQ (fdOpenOn (pty.slave), -1);
+}
+
+// Why an open failed, kept so the user can be told what to do.
+TEST_F (PtyPort, FailedOpensSayWhy)
+{
+    TempDir dir;
+    const std::string link = (dir.path / "receiver").string();
+    fs::create_symlink (pty.slave, link);
+    ASSERT_EQ (enumeratePortsIn ("/nonexistent", "/dev", (pty.slave + ":" + link).c_str()), 2);
+
+    EXPECT_EQ (openPort (7, 921600), 0);
+    EXPECT_EQ (lastOpenError().fault, PortFault::noSuchEntry);
+
+    ASSERT_EQ (openPort (0, 921600), 1);
+    EXPECT_EQ (lastOpenError().fault, PortFault::none);
+    EXPECT_EQ (openPort (1, 921600), 0) << "the same device under another name";
+    EXPECT_EQ (lastOpenError().fault, PortFault::busy);
+    closePort (0);
+
+    fs::remove (link);
+    EXPECT_EQ (openPort (1, 921600), 0);
+    EXPECT_EQ (lastOpenError().fault, PortFault::gone);
+    EXPECT_EQ (lastOpenError().systemError, ENOENT);
+}
+
+TEST_F (PtyPort, WaitTellsBytesSilenceLossAndInterruption)
+{
+    ASSERT_EQ (openPort (0, 921600), 1);
+    EXPECT_FALSE (portLost (0));
+    EXPECT_EQ (waitPort (0, 0), PortWait::timeout);
+    EXPECT_EQ (waitPort (0, 30), PortWait::timeout);
+
+    pty.send ({ 0x42 });
+    EXPECT_EQ (waitPort (0, 5000), PortWait::readable);
+    uint8_t buf[readChunkSize];
+    EXPECT_EQ (readPort (0, buf), 1);
+
+    // Another thread's interruption wakes a long wait at once, and holds until cleared.
+    std::thread waker ([] { std::this_thread::sleep_for (std::chrono::milliseconds (50)); interruptPortWaits(); });
+    const auto start = Clock::now();
+    EXPECT_EQ (waitPort (0, 60000), PortWait::interrupted);
+    EXPECT_LT (Clock::now() - start, patience);
+    waker.join();
+    EXPECT_TRUE (portWaitsInterrupted());
+    EXPECT_EQ (waitPort (0, 60000), PortWait::interrupted);
+    clearPortInterrupt();
+    EXPECT_EQ (waitPort (0, 10), PortWait::timeout);
+
+    // A hang-up: bytes already there are read first, then the port is lost.
+    pty.send ({ 0x43 });
+    pty.closeMaster();
+    EXPECT_EQ (waitPort (0, 5000), PortWait::readable);
+    (void) readPort (0, buf);
+    EXPECT_EQ (waitPort (0, 5000), PortWait::lost);
+    EXPECT_TRUE (portLost (0));
+
+    closePort (0);
+    EXPECT_TRUE (portLost (0)) << "a closed entry counts as lost";
+    EXPECT_EQ (waitPort (0, 60000), PortWait::lost);
+    EXPECT_EQ (waitPort (-1, 60000), PortWait::lost);
 }
 
 TEST_F (PtyPort, OpenIsExclusive)
@@ -411,6 +472,21 @@ TEST_F (PtyPort, WriteNobodyReadsGivesUpInsteadOfHanging)
     const int written = writePort (0, flood.data(), (int) flood.size());
     EXPECT_GT (written, 0);
     EXPECT_LT (written, (int) flood.size());
+    EXPECT_TRUE (portLost (0)) << "a torn packet leaves the line unusable";
+}
+
+TEST_F (PtyPort, StalledWriteEndsAtOnceWhenInterrupted)
+{
+    ASSERT_EQ (openPort (0, 921600), 1);
+    const std::vector<uint8_t> flood (4 * 1024 * 1024, 0x5A);
+    std::thread stopper ([] { std::this_thread::sleep_for (std::chrono::milliseconds (100)); interruptPortWaits(); });
+    const auto start = Clock::now();
+    const int written = writePort (0, flood.data(), (int) flood.size());
+    const auto took = Clock::now() - start;
+    stopper.join();
+    clearPortInterrupt();
+    EXPECT_LT (written, (int) flood.size());
+    EXPECT_LT (took, std::chrono::milliseconds (writeStallLimitMs)) << "the write waited out its stall limit";
 }
 
 TEST (PortTablePosix, EnumeratesSysfsDevicesNaturallyOrdered)

@@ -1,0 +1,10 @@
+#pragma once
+// What the user reads when a job's port did not open: what went wrong, in
+// words, and what to do about it. Shown in the result box and the event log.
+
+#include "serial/PortTable.h"
+
+#include <string>
+
+/** The message for a failed open of portName (may be null: no port chosen). */
+std::string portFaultText (const PortOpenError& error, const char* portName);
