@@ -1,0 +1,319 @@
+// Every job kind against every fault the simulated receiver can inject: each
+// cell must end in its expected status and detail within a stated limit,
+// never report success for a failure, and send nothing after a refusal. The
+// matrix is printed as a table, so the tool's behaviour under faults shows at
+// a glance.
+
+#include "../firmware/FirmwareFixtures.h"
+#include "ProtocolTestSupport.h"
+#include "PtySupport.h"
+
+#include "firmware/FirmwareImage.h"
+#include "firmware/FirmwareUpdate.h"
+#include "jobs/JobDispatch.h"
+#include "protocol/DeviceState.h"
+#include "protocol/ProtocolState.h"
+#include "tools/imagebuilder/ImageBuilder.h"
+#include "tools/simulator/SimulatedReceiver.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <thread>
+
+namespace
+{
+using Clock = std::chrono::steady_clock;
+
+enum class Fault { none, silence, refusal, garbage, split, badChecksum, wrongBaud, vanish };
+
+const char* faultName (Fault f)
+{
+    switch (f)
+    {
+        case Fault::none:        return "none";
+        case Fault::silence:     return "silence";
+        case Fault::refusal:     return "refusal";
+        case Fault::garbage:     return "garbage";
+        case Fault::split:       return "split frames";
+        case Fault::badChecksum: return "bad checksum";
+        case Fault::wrongBaud:   return "wrong baud";
+        case Fault::vanish:      return "vanishes";
+    }
+    return "?";
+}
+
+struct JobCase
+{
+    const char* name;
+    JobKind kind;
+    uint8_t type;
+    bool slow;           // the family's baud rate: 115200 for 0xF1
+    uint8_t refusedOp;   // the command the refusal fault refuses (0: the job sends none)
+};
+
+const JobCase jobs[] = {
+    { "detect F0",  JobKind::Detect,          0xF0, false, 0xD0 },
+    { "detect F1",  JobKind::Detect,          0xF1, true,  0x29 },
+    { "read F2",    JobKind::ReadConfig,      0xF2, false, 0x10 },
+    { "read F1",    JobKind::ReadConfig,      0xF1, true,  0x29 },
+    { "write F0",   JobKind::WriteConfig,     0xF0, false, 0x35 },
+    { "write F1",   JobKind::WriteConfig,     0xF1, true,  0x27 },
+    { "restore F0", JobKind::RestoreDefaults, 0xF0, false, 0x02 },
+    { "update F0",  JobKind::UpdateFirmware,  0xF0, false, 0x49 },
+    { "listen F0",  JobKind::Listen,          0xF0, false, 0 },
+};
+
+struct Expected
+{
+    JobStatus status;
+    JobDetail detail;
+    int limitMs;         // the cell must end within this
+};
+
+constexpr int replyLimitMs = 2000 + 1500;             // one reply limit, with room for a loaded machine
+constexpr int detectLimitMs = 2 * 2100 + 1500;        // both families: probe and reply limit each
+constexpr int restartLimitMs = 30000 + 3000;          // the restore's restart, the update's UpdateBegin
+
+Expected expectedFor (const JobCase& job, Fault fault)
+{
+    const bool detect = job.kind == JobKind::Detect;
+    const bool slowLimit = job.kind == JobKind::RestoreDefaults || job.kind == JobKind::UpdateFirmware;
+    const Expected noAnswer { JobStatus::Failed, JobDetail::noAnswer,
+                              detect ? detectLimitMs : slowLimit ? restartLimitMs : replyLimitMs };
+
+    if (job.kind == JobKind::Listen)
+        return fault == Fault::vanish ? Expected { JobStatus::PortError, JobDetail::portLost, replyLimitMs }
+                                      : Expected { JobStatus::Done, JobDetail::none, replyLimitMs };
+
+    switch (fault)
+    {
+        case Fault::none:
+        case Fault::garbage:
+        case Fault::split:
+            return { JobStatus::Done, JobDetail::none, detect ? detectLimitMs : replyLimitMs };
+
+        case Fault::badChecksum:
+            if (job.type == 0xF1)   // HCI events carry no checksum
+                return { JobStatus::Done, JobDetail::none, detect ? detectLimitMs : replyLimitMs };
+            return noAnswer;
+
+        case Fault::silence:
+            return noAnswer;
+
+        case Fault::refusal:
+            // Refusals end a job at once where the answer cannot come any more;
+            // queries the receiver may repeat wait for their limit.
+            if (detect || (job.kind == JobKind::ReadConfig && job.type != 0xF1))
+                return noAnswer;
+            return { JobStatus::Failed, JobDetail::refused, replyLimitMs };
+
+        case Fault::wrongBaud:
+            if (detect)
+                return { JobStatus::Failed, JobDetail::otherFamily, detectLimitMs };
+            return noAnswer;
+
+        case Fault::vanish:
+            return { JobStatus::PortError, JobDetail::portLost, replyLimitMs };
+    }
+    return noAnswer;
+}
+
+/** Cells that would only repeat a slow path already covered by another fault. */
+bool skipped (const JobCase& job, Fault fault)
+{
+    const bool slowLimit = job.kind == JobKind::RestoreDefaults || job.kind == JobKind::UpdateFirmware;
+    if (slowLimit && (fault == Fault::badChecksum || fault == Fault::wrongBaud))
+        return true;                       // the same silence as the silence cell
+    return job.kind == JobKind::Listen && fault == Fault::refusal;   // listen sends no command
+}
+
+/** A job of any kind whose exit request is a plain flag. */
+class MatrixJob : public JobContext
+{
+public:
+    MatrixJob (JobKind k, int port, bool slow) : JobContext (k, static_cast<uint8_t> (port), slow) {}
+    bool shouldExit() const override { return exitRequested.load(); }
+    std::atomic<bool> exitRequested { false };
+};
+
+struct Cell
+{
+    std::string outcome;
+    long ms = 0;
+};
+
+const char* statusName (JobStatus s)
+{
+    switch (s)
+    {
+        case JobStatus::NotStarted: return "NotStarted";
+        case JobStatus::Failed:     return "Failed";
+        case JobStatus::PortError:  return "PortError";
+        case JobStatus::Done:       return "Done";
+        case JobStatus::Aborted:    return "Aborted";
+        case JobStatus::Running:    return "Running";
+    }
+    return "?";
+}
+
+const char* detailName (JobDetail d)
+{
+    switch (d)
+    {
+        case JobDetail::none:        return "";
+        case JobDetail::noAnswer:    return " (no answer)";
+        case JobDetail::refused:     return " (refused)";
+        case JobDetail::portLost:    return " (port lost)";
+        case JobDetail::otherFamily: return " (other family)";
+    }
+    return "";
+}
+
+class FaultMatrix : public testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        resetPortTable();
+        resetProtocolState();
+        resetFirmwareImage();
+    }
+
+    Cell runCell (const JobCase& c, Fault fault)
+    {
+        resetPortTable();
+        resetProtocolState();
+
+        korvasim::SimulatorOptions options;
+        options.type = c.type;
+        korvasim::SimulatedReceiver sim (options);
+        EXPECT_TRUE (sim.start());
+        const int index = registerPort (sim.slavePath());
+        EXPECT_GE (index, 0);
+
+        auto& state = deviceState();
+        state.currentPortIndex = index;
+        if (c.kind != JobKind::Detect)
+            state.typeCode = c.type;
+        std::strcpy (reinterpret_cast<char*> (state.config.name), "Matrix");
+        std::strcpy (reinterpret_cast<char*> (state.config.pin), "1234");
+        state.config.stereo = 1;
+        state.config.maxDevices = 8;
+        std::strcpy (reinterpret_cast<char*> (state.hciConfig.name), "Matrix");
+        std::strcpy (reinterpret_cast<char*> (state.hciConfig.pin), "1234");
+
+        if (c.kind == JobKind::UpdateFirmware)
+        {
+            fixtures::TempFile file (imagebuilder::buildImage (fixtures::imageRecipe()));
+            EXPECT_TRUE (acceptFirmwareFile (file.path, 1));
+        }
+
+        switch (fault)
+        {
+            case Fault::none:        break;
+            case Fault::silence:     sim.setSilent (true); break;
+            case Fault::refusal:     sim.refuse (c.refusedOp, 0x01); break;
+            case Fault::garbage:     sim.setGarbageBetweenFrames (true); break;
+            case Fault::split:       sim.setSplitWrites (true); break;
+            case Fault::badChecksum: sim.setCorruptChecksum (true); break;
+            case Fault::wrongBaud:   break;
+            case Fault::vanish:      sim.setReplyDelayMs (300); break;   // so it vanishes mid-job
+        }
+
+        const bool slow = fault == Fault::wrongBaud ? ! c.slow : c.slow;
+        MatrixJob job (c.kind, index, slow);
+
+        const auto start = Clock::now();
+        std::atomic<bool> finished { false };
+        std::thread worker ([&] { runJob (job); finished = true; });
+
+        if (fault == Fault::vanish)
+        {
+            // Mid-job: once the receiver has heard the job's first packet (for
+            // listen, once the job has settled into its wait).
+            if (c.kind == JobKind::Listen)
+                std::this_thread::sleep_for (std::chrono::milliseconds (200));
+            else
+                sim.waitFor ([&] { return ! sim.receivedFrames().empty(); }, 10000);
+            sim.vanish();
+        }
+        else if (c.kind == JobKind::Listen)
+        {
+            std::this_thread::sleep_for (std::chrono::milliseconds (300));
+            job.exitRequested = true;
+            interruptPortWaits();
+        }
+
+        const auto limit = std::chrono::milliseconds (expectedFor (c, fault).limitMs);
+        while (! finished && Clock::now() - start < limit)
+            std::this_thread::sleep_for (std::chrono::milliseconds (5));
+
+        if (! finished)
+        {
+            ADD_FAILURE() << c.name << " / " << faultName (fault) << ": still running after " << limit.count() << " ms";
+            job.exitRequested = true;
+            interruptPortWaits();
+        }
+        worker.join();
+        const long ms = (long) std::chrono::duration_cast<std::chrono::milliseconds> (Clock::now() - start).count();
+
+        const Expected want = expectedFor (c, fault);
+        EXPECT_EQ (job.status, want.status) << c.name << " / " << faultName (fault);
+        EXPECT_EQ (job.detail, want.detail) << c.name << " / " << faultName (fault);
+
+        if (fault == Fault::refusal && want.detail == JobDetail::refused)
+        {
+            // Nothing after the refused command.
+            std::this_thread::sleep_for (std::chrono::milliseconds (100));
+            const auto frames = sim.receivedFrames();
+            EXPECT_FALSE (frames.empty());
+            if (! frames.empty())
+            {
+                const auto& last = frames.back();
+                const uint8_t op = last[0] == 0x01 ? last[1] : last[3];   // HCI opcode low byte, or frame opcode
+                EXPECT_EQ (op, c.refusedOp) << c.name << ": something was sent after the refusal";
+            }
+        }
+
+        if (fault != Fault::vanish)
+            sim.stop();
+
+        return { std::string (statusName (job.status)) + detailName (job.detail), ms };
+    }
+};
+
+TEST_F (FaultMatrix, EveryJobUnderEveryFaultEndsHonestlyInTime)
+{
+    const Fault faults[] = { Fault::none, Fault::silence, Fault::refusal, Fault::garbage, Fault::split,
+                             Fault::badChecksum, Fault::wrongBaud, Fault::vanish };
+
+    std::map<std::pair<int, int>, Cell> table;
+    for (int j = 0; j < (int) std::size (jobs); ++j)
+        for (int f = 0; f < (int) std::size (faults); ++f)
+            if (! skipped (jobs[j], faults[f]))
+                table[{ j, f }] = runCell (jobs[j], faults[f]);
+
+    std::printf ("\n%-11s", "job \\ fault");
+    for (Fault f : faults)
+        std::printf (" | %-27s", faultName (f));
+    std::printf ("\n");
+    for (int j = 0; j < (int) std::size (jobs); ++j)
+    {
+        std::printf ("%-11s", jobs[j].name);
+        for (int f = 0; f < (int) std::size (faults); ++f)
+        {
+            char text[64] = "-";
+            if (auto it = table.find ({ j, f }); it != table.end())
+                std::snprintf (text, sizeof (text), "%s %.1fs", it->second.outcome.c_str(), it->second.ms / 1000.0);
+            std::printf (" | %-27s", text);
+        }
+        std::printf ("\n");
+    }
+}
+}
