@@ -18,7 +18,12 @@ uint8_t simChecksum (const uint8_t* bytes, size_t count)
 std::vector<uint8_t> encodeSimFrame (uint8_t opcode, const std::vector<uint8_t>& params)
 {
     const size_t n = params.size() + 1;
-    std::vector<uint8_t> frame { 0xAA, static_cast<uint8_t> (n >> 8), static_cast<uint8_t> (n & 0xFF), opcode };
+    std::vector<uint8_t> frame;
+    frame.reserve (n + 4);
+    frame.push_back (0xAA);
+    frame.push_back (static_cast<uint8_t> (n >> 8));
+    frame.push_back (static_cast<uint8_t> (n & 0xFF));
+    frame.push_back (opcode);
     frame.insert (frame.end(), params.begin(), params.end());
     frame.push_back (simChecksum (frame.data() + 1, frame.size() - 1));
     return frame;
