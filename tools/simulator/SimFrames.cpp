@@ -29,6 +29,37 @@ std::vector<uint8_t> encodeSimFrame (uint8_t opcode, const std::vector<uint8_t>&
     return frame;
 }
 
+std::vector<uint8_t> encodeHciComplete (uint16_t opcode, uint8_t status, const std::vector<uint8_t>& ret)
+{
+    std::vector<uint8_t> event;
+    event.reserve (7 + ret.size());
+    for (const uint8_t b : { uint8_t (0x04), uint8_t (0x0E), static_cast<uint8_t> (4 + ret.size()), uint8_t (0x01),
+                             static_cast<uint8_t> (opcode & 0xFF), static_cast<uint8_t> (opcode >> 8), status })
+        event.push_back (b);
+    event.insert (event.end(), ret.begin(), ret.end());
+    return event;
+}
+
+std::vector<std::vector<uint8_t>> splitSimFrame (const std::vector<uint8_t>& frame)
+{
+    if (frame.size() <= 3)
+        return { frame };
+    const auto mid = static_cast<long> (2 + (frame.size() - 2) / 2);
+    return { { frame.begin(), frame.begin() + 2 },
+             { frame.begin() + 2, frame.begin() + mid },
+             { frame.begin() + mid, frame.end() } };
+}
+
+uint32_t simBe32 (const uint8_t* p)
+{
+    return (uint32_t (p[0]) << 24) | (uint32_t (p[1]) << 16) | (uint32_t (p[2]) << 8) | p[3];
+}
+
+uint16_t simBe16 (const uint8_t* p)
+{
+    return static_cast<uint16_t> ((p[0] << 8) | p[1]);
+}
+
 std::string simHex (const std::vector<uint8_t>& bytes)
 {
     std::string text;
@@ -38,6 +69,13 @@ std::string simHex (const std::vector<uint8_t>& bytes)
         std::snprintf (part, sizeof (part), i == 0 ? "%02X" : " %02X", bytes[i]);
         text += part;
     }
+    return text;
+}
+
+std::string simHex2 (unsigned value)
+{
+    char text[8];
+    std::snprintf (text, sizeof (text), "%02x", value & 0xFFu);
     return text;
 }
 

@@ -1,5 +1,6 @@
 #include "tools/simulator/SimulatedReceiver.h"
 
+#include "tools/simulator/SimFrameReader.h"
 #include "tools/simulator/SimFrames.h"
 
 #include <algorithm>
@@ -30,29 +31,12 @@ constexpr uint16_t memPin = 0x0047;
 constexpr uint16_t memPinSwitch = 0x00B5;
 constexpr uint8_t switchOn = 0x82;
 constexpr uint8_t switchOff = 0x92;
-constexpr int maxChunk = 489;
+constexpr int maxChunk = SimFrameReader::maxChunk;
 constexpr int splitGapMs = 12;
 constexpr size_t fifoBytes = 16;          // paced output reaches the tool in slices this large, like a UART FIFO
 constexpr auto idleWait = std::chrono::milliseconds (50); // upper bound on a wait; wake-ups come through the pipe
 
 const Bytes garbageBytes { 0x55, 0x13, 0xFF, 0x00, 0x7E };
-
-std::string hex2 (unsigned v)
-{
-    char text[8];
-    std::snprintf (text, sizeof (text), "%02x", v & 0xFFu);
-    return text;
-}
-
-uint32_t be32 (const uint8_t* p)
-{
-    return (uint32_t (p[0]) << 24) | (uint32_t (p[1]) << 16) | (uint32_t (p[2]) << 8) | p[3];
-}
-
-uint16_t be16 (const uint8_t* p)
-{
-    return static_cast<uint16_t> ((p[0] << 8) | p[1]);
-}
 
 bool pinIsEmpty (const std::array<uint8_t, 4>& pin)
 {
@@ -156,7 +140,7 @@ struct SimulatedReceiver::Impl
         int subCode;
     };
 
-    explicit Impl (SimulatorOptions o) : options (std::move (o)), stored (options.factory)
+    explicit Impl (SimulatorOptions o) : options (std::move (o)), stored (options.factory), reader (isHci())
     {
         resetMemory();
     }
@@ -198,10 +182,7 @@ struct SimulatedReceiver::Impl
     int wakeRead = -1, wakeWrite = -1; // self-pipe: work queued from outside ends the thread's wait
 
     // ---- receive assembly (thread only) ----
-    enum class RxState { Start, LenHigh, LenLow, Body, Checksum, HciOpLow, HciOpHigh, HciLen, HciParams };
-    RxState rx = RxState::Start;
-    Bytes rxFrame;
-    int rxNeed = 0;
+    SimFrameReader reader;
 
     std::deque<Outgoing> outQueue;
     Clock::time_point lastDue {};          // when the last queued output leaves the wire
@@ -286,18 +267,7 @@ struct SimulatedReceiver::Impl
         if (garbage)
             outQueue.push_back (scheduleOutput (now, garbageBytes));
 
-        std::vector<Bytes> pieces;
-        if (splitWrites && frame.size() > 3)
-        {
-            const size_t mid = 2 + (frame.size() - 2) / 2;
-            pieces.emplace_back (frame.begin(), frame.begin() + 2);
-            pieces.emplace_back (frame.begin() + 2, frame.begin() + static_cast<long> (mid));
-            pieces.emplace_back (frame.begin() + static_cast<long> (mid), frame.end());
-        }
-        else
-        {
-            pieces.push_back (frame);
-        }
+        std::vector<Bytes> pieces = splitWrites ? splitSimFrame (frame) : std::vector<Bytes> { frame };
 
         // Acknowledgement expectations and lock-step release take effect with the
         // last piece, when the tool can have seen the whole frame.
@@ -374,7 +344,7 @@ struct SimulatedReceiver::Impl
         {
             if (it->sentAt < limit)
             {
-                violation ("event " + hex2 (it->opcode) + " was not acknowledged");
+                violation ("event " + simHex2 (it->opcode) + " was not acknowledged");
                 it = pending.erase (it);
             }
             else
@@ -414,25 +384,6 @@ struct SimulatedReceiver::Impl
         }
     }
 
-    /** Bytes the receiver must hear before it can act: the rest of the frame
-        when its length is known, else the rest of its header. */
-    size_t bytesUntilAction() const
-    {
-        switch (rx)
-        {
-            case RxState::Start:     return isHci() ? 4 : 3;
-            case RxState::LenHigh:   return 2;
-            case RxState::LenLow:    return 1;
-            case RxState::Body:      return static_cast<size_t> (rxNeed) + 1;
-            case RxState::Checksum:  return 1;
-            case RxState::HciOpLow:  return 3;
-            case RxState::HciOpHigh: return 2;
-            case RxState::HciLen:    return 1;
-            case RxState::HciParams: return static_cast<size_t> (rxNeed);
-        }
-        return 1;
-    }
-
     /** When the thread next has something to do: input completing a frame (or its
         header), the next output slice leaving the wire, or an acknowledgement
         running out of time. */
@@ -442,7 +393,7 @@ struct SimulatedReceiver::Impl
         if (! inQueue.empty())
         {
             const WireSpan& in = inQueue.front();
-            at = std::min (at, in.doneAt (std::min (in.bytes.size(), in.done + bytesUntilAction())));
+            at = std::min (at, in.doneAt (std::min (in.bytes.size(), in.done + reader.bytesUntilAction())));
         }
         if (! outQueue.empty())
         {
@@ -460,88 +411,21 @@ struct SimulatedReceiver::Impl
         {
             // At the wrong speed a UART hears framing errors, not bytes.
             noise += n;
-            rx = RxState::Start;
+            reader.reset();
             return;
         }
         for (size_t i = 0; i < n; ++i)
-            stepInput (bytes[i]);
-    }
-
-    void stepInput (uint8_t b)
-    {
-        switch (rx)
         {
-            case RxState::Start:
-                if (! isHci() && b == 0xAA)
-                {
-                    rxFrame.assign (1, b);
-                    rx = RxState::LenHigh;
-                }
-                else if (isHci() && b == 0x01)
-                {
-                    rxFrame.assign (1, b);
-                    rx = RxState::HciOpLow;
-                }
-                else
-                {
-                    ++noise;
-                }
-                break;
-
-            case RxState::LenHigh:
-                rxFrame.push_back (b);
-                rx = RxState::LenLow;
-                break;
-
-            case RxState::LenLow:
-                rxFrame.push_back (b);
-                rxNeed = (rxFrame[1] << 8) | b;
-                if (rxNeed == 0 || rxNeed > maxChunk + 9)
-                {
-                    violation ("frame length " + std::to_string (rxNeed) + " out of range");
-                    rx = RxState::Start;
+            switch (reader.step (bytes[i]))
+            {
+                case SimFrameReader::Step::Pending:   break;
+                case SimFrameReader::Step::Noise:     ++noise; break;
+                case SimFrameReader::Step::Frame:     frameReceived(); break;
+                case SimFrameReader::Step::HciPacket: hciReceived(); break;
+                case SimFrameReader::Step::BadLength:
+                    violation ("frame length " + std::to_string (reader.badLength()) + " out of range");
                     break;
-                }
-                rx = RxState::Body;
-                break;
-
-            case RxState::Body:
-                rxFrame.push_back (b);
-                if (--rxNeed == 0)
-                    rx = RxState::Checksum;
-                break;
-
-            case RxState::Checksum:
-                rxFrame.push_back (b);
-                rx = RxState::Start;
-                frameReceived();
-                break;
-
-            case RxState::HciOpLow:
-            case RxState::HciOpHigh:
-                rxFrame.push_back (b);
-                rx = rx == RxState::HciOpLow ? RxState::HciOpHigh : RxState::HciLen;
-                break;
-
-            case RxState::HciLen:
-                rxFrame.push_back (b);
-                rxNeed = b;
-                rx = RxState::HciParams;
-                if (rxNeed == 0)
-                {
-                    rx = RxState::Start;
-                    hciReceived();
-                }
-                break;
-
-            case RxState::HciParams:
-                rxFrame.push_back (b);
-                if (--rxNeed == 0)
-                {
-                    rx = RxState::Start;
-                    hciReceived();
-                }
-                break;
+            }
         }
     }
 
@@ -561,7 +445,7 @@ struct SimulatedReceiver::Impl
 
     void frameReceived()
     {
-        const Bytes& f = rxFrame;
+        const Bytes& f = reader.frame();
         const int n = (f[1] << 8) | f[2];
         const uint8_t op = f[3];
         const bool longFrame = op == 0x49 && n > 2 && (f[4] == 0x02 || f[4] == 0x04);
@@ -602,7 +486,7 @@ struct SimulatedReceiver::Impl
     void expectParams (uint8_t op, const Bytes& params, size_t count)
     {
         if (params.size() != count)
-            violation ("command " + hex2 (op) + " with " + std::to_string (params.size())
+            violation ("command " + simHex2 (op) + " with " + std::to_string (params.size())
                        + " parameters, expected " + std::to_string (count));
     }
 
@@ -701,7 +585,7 @@ struct SimulatedReceiver::Impl
                 break;
 
             default:
-                violation ("unknown command " + hex2 (op));
+                violation ("unknown command " + simHex2 (op));
                 queueCommandAck (op, 0x01);
                 break;
         }
@@ -722,7 +606,7 @@ struct SimulatedReceiver::Impl
                 pending.erase (it);
                 return;
             }
-        violation ("unexpected acknowledgement of event " + hex2 (p[0]));
+        violation ("unexpected acknowledgement of event " + simHex2 (p[0]));
     }
 
     // ---- firmware family ----
@@ -746,7 +630,7 @@ struct SimulatedReceiver::Impl
     void fwOrder (uint8_t sub, std::initializer_list<FwPhase> allowed, FwPhase next)
     {
         if (std::find (allowed.begin(), allowed.end(), fwPhase) == allowed.end())
-            violation ("firmware sub-code " + hex2 (sub) + " out of order (" + phaseName (fwPhase) + ")");
+            violation ("firmware sub-code " + simHex2 (sub) + " out of order (" + phaseName (fwPhase) + ")");
         fwPhase = next;
     }
 
@@ -759,7 +643,7 @@ struct SimulatedReceiver::Impl
         }
         const uint8_t sub = p[0];
         if (fwAwaitingAck)
-            violation ("firmware sub-code " + hex2 (sub) + " sent before the previous acknowledgement");
+            violation ("firmware sub-code " + simHex2 (sub) + " sent before the previous acknowledgement");
 
         FirmwareCommand record;
         record.subCode = sub;
@@ -773,9 +657,9 @@ struct SimulatedReceiver::Impl
                 fw.begun = true;
                 if (p.size() >= 13)
                 {
-                    fw.mcuSize = be32 (&p[1]);
-                    fw.dspSize = be32 (&p[5]);
-                    fw.configSize = be32 (&p[9]);
+                    fw.mcuSize = simBe32 (&p[1]);
+                    fw.dspSize = simBe32 (&p[5]);
+                    fw.configSize = simBe32 (&p[9]);
                 }
                 fwPhase = FwPhase::Begun;
                 break;
@@ -783,7 +667,7 @@ struct SimulatedReceiver::Impl
             case 0x01:
                 fwOrder (sub, { FwPhase::Begun }, FwPhase::Mcu);
                 if (p.size() == 3)
-                    fw.mcuTag = be16 (&p[1]);
+                    fw.mcuTag = simBe16 (&p[1]);
                 else
                     violation ("McuStart with " + std::to_string (p.size()) + " parameter bytes");
                 break;
@@ -791,14 +675,14 @@ struct SimulatedReceiver::Impl
             case 0x02:
             {
                 fwOrder (sub, { FwPhase::McuEnded, FwPhase::DspHeader }, FwPhase::DspHeader);
-                const int n = p.size() >= 7 ? be16 (&p[5]) : -1;
+                const int n = p.size() >= 7 ? simBe16 (&p[5]) : -1;
                 if (n < 0 || p.size() != size_t (n) + 7 || n > maxChunk)
                 {
                     violation ("DspHeader frame with inconsistent length");
                     break;
                 }
-                fw.dspHeaderTag = be16 (&p[1]);
-                fw.dspHeaderSize = be16 (&p[3]);
+                fw.dspHeaderTag = simBe16 (&p[1]);
+                fw.dspHeaderSize = simBe16 (&p[3]);
                 fw.dspHeader.insert (fw.dspHeader.end(), p.begin() + 7, p.end());
                 record.dataBytes = n;
                 break;
@@ -806,7 +690,7 @@ struct SimulatedReceiver::Impl
 
             case 0x04:
             {
-                const int n = p.size() >= 8 ? be16 (&p[6]) : -1;
+                const int n = p.size() >= 8 ? simBe16 (&p[6]) : -1;
                 const int kind = p.size() >= 2 ? p[1] : -1;
                 record.sectionKind = kind;
                 if (kind == 0)
@@ -821,7 +705,7 @@ struct SimulatedReceiver::Impl
                     break;
                 }
                 record.dataBytes = n;
-                const uint32_t offset = be32 (&p[2]);
+                const uint32_t offset = simBe32 (&p[2]);
                 auto* section = sectionBuffer (kind);
                 if (offset != section->size())
                     violation ("section " + std::to_string (kind) + " data at offset " + std::to_string (offset)
@@ -840,7 +724,7 @@ struct SimulatedReceiver::Impl
             case 0x03:
                 fwOrder (sub, { FwPhase::DspEnded, FwPhase::McuEnded }, FwPhase::Config);
                 if (p.size() == 3)
-                    fw.configTag = be16 (&p[1]);
+                    fw.configTag = simBe16 (&p[1]);
                 else
                     violation ("ConfigStart with " + std::to_string (p.size()) + " parameter bytes");
                 break;
@@ -875,7 +759,7 @@ struct SimulatedReceiver::Impl
                 break;
 
             default:
-                violation ("unknown firmware sub-code " + hex2 (sub));
+                violation ("unknown firmware sub-code " + simHex2 (sub));
                 break;
         }
         fwCommands.push_back (record);
@@ -891,7 +775,7 @@ struct SimulatedReceiver::Impl
 
     void hciReceived()
     {
-        const Bytes& f = rxFrame;
+        const Bytes& f = reader.frame();
         logReceived (f, "< Cmd: ");
         const uint16_t opcode = static_cast<uint16_t> (f[1] | (f[2] << 8));
         const Bytes p (f.begin() + 4, f.end());
@@ -901,9 +785,7 @@ struct SimulatedReceiver::Impl
         const uint8_t lo = static_cast<uint8_t> (opcode & 0xFF), hi = static_cast<uint8_t> (opcode >> 8);
         auto complete = [&] (uint8_t status, const Bytes& ret)
         {
-            Bytes event { 0x04, 0x0E, static_cast<uint8_t> (4 + ret.size()), 0x01, lo, hi, status };
-            event.insert (event.end(), ret.begin(), ret.end());
-            queueFrame (event, -1, false);
+            queueFrame (encodeHciComplete (opcode, status, ret), -1, false);
         };
 
         if (const Refusal* r = refusalFor (lo, -1))
@@ -920,7 +802,7 @@ struct SimulatedReceiver::Impl
                 complete (0x12, {});
                 return;
             }
-            const int location = be16 (&p[0]);
+            const int location = simBe16 (&p[0]);
             const int count = p[2];
             if (location + count > memorySize || count > 42)
             {
@@ -939,7 +821,7 @@ struct SimulatedReceiver::Impl
                 complete (0x12, {});
                 return;
             }
-            const int location = be16 (&p[0]);
+            const int location = simBe16 (&p[0]);
             if (location + p[2] > memorySize)
             {
                 complete (0x12, {});
@@ -950,7 +832,7 @@ struct SimulatedReceiver::Impl
         }
         else
         {
-            violation ("unknown HCI command " + hex2 (hi) + hex2 (lo));
+            violation ("unknown HCI command " + simHex2 (hi) + simHex2 (lo));
             complete (0x01, {});
         }
     }
