@@ -2,6 +2,8 @@
 
 #include "tools/simulator/SimFrameReader.h"
 #include "tools/simulator/SimFrames.h"
+#include "tools/simulator/SimPty.h"
+#include "tools/simulator/SimWire.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,7 +15,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace korvasim
@@ -21,7 +22,7 @@ namespace korvasim
 
 namespace
 {
-using Clock = std::chrono::steady_clock;
+using Clock = SimClock;
 using Bytes = std::vector<uint8_t>;
 
 constexpr int memorySize = 2048;
@@ -33,7 +34,6 @@ constexpr uint8_t switchOn = 0x82;
 constexpr uint8_t switchOff = 0x92;
 constexpr int maxChunk = SimFrameReader::maxChunk;
 constexpr int splitGapMs = 12;
-constexpr size_t fifoBytes = 16;          // paced output reaches the tool in slices this large, like a UART FIFO
 constexpr auto idleWait = std::chrono::milliseconds (50); // upper bound on a wait; wake-ups come through the pipe
 
 const Bytes garbageBytes { 0x55, 0x13, 0xFF, 0x00, 0x7E };
@@ -41,22 +41,6 @@ const Bytes garbageBytes { 0x55, 0x13, 0xFF, 0x00, 0x7E };
 bool pinIsEmpty (const std::array<uint8_t, 4>& pin)
 {
     return pin[0] == 0 && pin[1] == 0 && pin[2] == 0 && pin[3] == 0;
-}
-
-uint32_t baudOf (speed_t s)
-{
-    switch (s)
-    {
-        case B9600:    return 9600;
-        case B19200:   return 19200;
-        case B38400:   return 38400;
-        case B57600:   return 57600;
-        case B115200:  return 115200;
-        case B230400:  return 230400;
-        case B460800:  return 460800;
-        case B921600:  return 921600;
-        default:       return 0;
-    }
 }
 
 /** Firmware section order the update family must follow. */
@@ -91,42 +75,6 @@ bool StoredSettings::operator== (const StoredSettings& o) const
 
 struct SimulatedReceiver::Impl
 {
-    /** Bytes on the wire from start on, one every 10 bits at baud (all at once when baud is 0). */
-    struct WireSpan
-    {
-        Clock::time_point start;
-        uint32_t baud = 0;
-        Bytes bytes;
-        size_t done = 0;           // bytes already written (output) or taken (input)
-
-        /** When the count-th byte has fully crossed the wire. */
-        Clock::time_point doneAt (size_t count) const
-        {
-            if (baud == 0)
-                return start;
-            return start + std::chrono::nanoseconds (static_cast<long long> (count) * 10'000'000'000LL / baud);
-        }
-
-        /** How many bytes have fully crossed the wire by now. */
-        size_t doneBy (Clock::time_point now) const
-        {
-            if (now < start)
-                return 0;
-            if (baud == 0 || now >= doneAt (bytes.size()))
-                return bytes.size();
-            const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds> (now - start).count();
-            return std::min (bytes.size(), static_cast<size_t> (elapsed * static_cast<long long> (baud) / 10'000'000'000LL));
-        }
-    };
-
-    struct Outgoing : WireSpan
-    {
-        bool logAsFrame = false;   // last piece of a frame: logged and tracked when written
-        Bytes frame;               // whole frame (for the log), on the last piece
-        int eventOpcode = -1;      // event that the tool must acknowledge
-        bool firmwareAck = false;  // the acknowledgement of a 0x49 command
-    };
-
     struct PendingAck
     {
         uint8_t opcode;
@@ -173,9 +121,7 @@ struct SimulatedReceiver::Impl
     std::function<void (const std::string&)> logger;
 
     // ---- pty and thread ----
-    int master = -1;
-    int slaveHold = -1;
-    std::string slaveName;
+    SimPty pty;
     std::thread thread;
     std::atomic<bool> running { false };
     bool vanishRequested = false; // the thread closes the pty, so it never polls a closed fd
@@ -184,10 +130,7 @@ struct SimulatedReceiver::Impl
     // ---- receive assembly (thread only) ----
     SimFrameReader reader;
 
-    std::deque<Outgoing> outQueue;
-    Clock::time_point lastDue {};          // when the last queued output leaves the wire
-    std::deque<WireSpan> inQueue;
-    Clock::time_point inputBusyUntil {};   // when the last input read arrives over the wire
+    SimWire wire;
     std::vector<std::string> logLines; // emitted outside the lock
 
     bool isHci() const { return options.type == 0xF1; }
@@ -228,16 +171,8 @@ struct SimulatedReceiver::Impl
 
     void violation (const std::string& text) { violationLog.push_back (text); }
 
-    /** Output that goes onto the wire at earliest, or after what is queued before it. */
-    Outgoing scheduleOutput (Clock::time_point earliest, Bytes bytes)
-    {
-        Outgoing o;
-        o.start = std::max (earliest, lastDue);
-        o.baud = wireSpeed ? currentBaud() : 0;
-        o.bytes = std::move (bytes);
-        lastDue = o.doneAt (o.bytes.size());
-        return o;
-    }
+    /** The pace of the wire: the line's baud rate when paced, else none. */
+    uint32_t wireBaud() const { return wireSpeed ? pty.baud() : 0; }
 
     /** Ends the thread's wait so it looks at newly queued work. */
     void wake()
@@ -249,15 +184,6 @@ struct SimulatedReceiver::Impl
         }
     }
 
-    uint32_t currentBaud() const
-    {
-        termios tio;
-        if (master >= 0 && ::tcgetattr (master, &tio) == 0)
-            if (const uint32_t b = baudOf (::cfgetospeed (&tio)))
-                return b;
-        return 921600;
-    }
-
     void queueFrame (Bytes frame, int eventOpcode, bool firmwareAck, int extraDelayMs = 0)
     {
         const auto now = Clock::now() + std::chrono::milliseconds (replyDelayMs + extraDelayMs);
@@ -265,7 +191,7 @@ struct SimulatedReceiver::Impl
             frame.back() ^= 0x5A;
 
         if (garbage)
-            outQueue.push_back (scheduleOutput (now, garbageBytes));
+            wire.send (now, garbageBytes, wireBaud());
 
         std::vector<Bytes> pieces = splitWrites ? splitSimFrame (frame) : std::vector<Bytes> { frame };
 
@@ -274,16 +200,11 @@ struct SimulatedReceiver::Impl
         for (size_t i = 0; i < pieces.size(); ++i)
         {
             const bool last = i + 1 == pieces.size();
-            const auto earliest = i == 0 ? now : lastDue + std::chrono::milliseconds (splitGapMs);
-            Outgoing o = scheduleOutput (earliest, std::move (pieces[i]));
-            o.logAsFrame = last;
+            const auto earliest = i == 0 ? now : wire.outputDue() + std::chrono::milliseconds (splitGapMs);
+            std::optional<SimSentFrame> frameEnd;
             if (last)
-            {
-                o.frame = frame;
-                o.eventOpcode = eventOpcode;
-                o.firmwareAck = firmwareAck;
-            }
-            outQueue.push_back (std::move (o));
+                frameEnd = SimSentFrame { frame, eventOpcode, firmwareAck };
+            wire.send (earliest, std::move (pieces[i]), wireBaud(), std::move (frameEnd));
         }
     }
 
@@ -297,44 +218,19 @@ struct SimulatedReceiver::Impl
         queueFrame (encodeSimFrame (0x00, { op, status }), -1, op == 0x49);
     }
 
-    /** Writes every queued byte that has crossed the wire by now; a piece counts
+    /** Writes every queued byte that has crossed the wire by now; a frame counts
         as sent (logged, acknowledgement expected) with its last byte. */
     void flushOutput (Clock::time_point now)
     {
-        while (! outQueue.empty() && outQueue.front().start <= now)
+        wire.flush (now, pty.masterFd(), [this] (SimSentFrame&& o)
         {
-            Outgoing& front = outQueue.front();
-            const size_t ready = front.doneBy (now);
-            if (master >= 0)
-            {
-                size_t off = front.done;
-                while (off < ready)
-                {
-                    const ssize_t w = ::write (master, front.bytes.data() + off, ready - off);
-                    if (w > 0)
-                        off += static_cast<size_t> (w);
-                    else if (w < 0 && (errno == EAGAIN || errno == EINTR))
-                        std::this_thread::sleep_for (std::chrono::milliseconds (1));
-                    else
-                        break;
-                }
-            }
-            front.done = ready;
-            if (ready < front.bytes.size())
-                break;
-
-            Outgoing o = std::move (front);
-            outQueue.pop_front();
-            if (o.logAsFrame)
-            {
-                sent.push_back (o.frame);
-                logLines.push_back (simTraceLine ("> Evt: ", o.frame));
-                if (o.eventOpcode >= 0)
-                    pending.push_back ({ static_cast<uint8_t> (o.eventOpcode), Clock::now() });
-                if (o.firmwareAck)
-                    fwAwaitingAck = false;
-            }
-        }
+            sent.push_back (o.frame);
+            logLines.push_back (simTraceLine ("> Evt: ", o.frame));
+            if (o.eventOpcode >= 0)
+                pending.push_back ({ static_cast<uint8_t> (o.eventOpcode), Clock::now() });
+            if (o.firmwareAck)
+                fwAwaitingAck = false;
+        });
     }
 
     void checkAckTimeouts()
@@ -356,32 +252,10 @@ struct SimulatedReceiver::Impl
 
     // ---- input ----
 
-    /** Input read from the pty at now: at wire speed its bytes arrive one after
-        another from when the wire is free, otherwise all at once. */
-    void queueInput (Clock::time_point now, Bytes chunk)
-    {
-        WireSpan in;
-        in.start = wireSpeed ? std::max (now, inputBusyUntil) : now;
-        in.baud = wireSpeed ? currentBaud() : 0;
-        in.bytes = std::move (chunk);
-        inputBusyUntil = in.doneAt (in.bytes.size());
-        inQueue.push_back (std::move (in));
-    }
-
     /** Hands the receiver every byte that has arrived by now. */
     void feedInput (Clock::time_point now)
     {
-        while (! inQueue.empty())
-        {
-            WireSpan& front = inQueue.front();
-            const size_t ready = front.doneBy (now);
-            if (ready > front.done)
-                takeInput (front.bytes.data() + front.done, ready - front.done);
-            front.done = ready;
-            if (ready < front.bytes.size())
-                break;
-            inQueue.pop_front();
-        }
+        wire.feed (now, [this] (const uint8_t* bytes, size_t n) { takeInput (bytes, n); return n; });
     }
 
     /** When the thread next has something to do: input completing a frame (or its
@@ -389,17 +263,7 @@ struct SimulatedReceiver::Impl
         running out of time. */
     Clock::time_point nextWake (Clock::time_point now) const
     {
-        Clock::time_point at = now + idleWait;
-        if (! inQueue.empty())
-        {
-            const WireSpan& in = inQueue.front();
-            at = std::min (at, in.doneAt (std::min (in.bytes.size(), in.done + reader.bytesUntilAction())));
-        }
-        if (! outQueue.empty())
-        {
-            const Outgoing& out = outQueue.front();
-            at = std::min (at, out.doneAt (std::min (out.bytes.size(), out.done + fifoBytes)));
-        }
+        Clock::time_point at = wire.nextWake (now + idleWait, reader.bytesUntilAction());
         if (! pending.empty())
             at = std::min (at, pending.front().sentAt + std::chrono::milliseconds (options.ackTimeoutMs));
         return at;
@@ -407,7 +271,7 @@ struct SimulatedReceiver::Impl
 
     void takeInput (const uint8_t* bytes, size_t n)
     {
-        if (! ignoreBaud && currentBaud() != expectedBaud())
+        if (! ignoreBaud && pty.baud() != expectedBaud())
         {
             // At the wrong speed a UART hears framing errors, not bytes.
             noise += n;
@@ -809,8 +673,11 @@ struct SimulatedReceiver::Impl
                 complete (0x12, {});
                 return;
             }
-            Bytes ret { p[0], p[1], static_cast<uint8_t> (count) };
-            ret.insert (ret.end(), memory + location, memory + location + count);
+            Bytes ret (3 + static_cast<size_t> (count));
+            ret[0] = p[0];
+            ret[1] = p[1];
+            ret[2] = static_cast<uint8_t> (count);
+            std::copy_n (memory + location, count, ret.begin() + 3);
             complete (0x00, ret);
         }
         else if (opcode == 0xFC27)
@@ -848,13 +715,12 @@ struct SimulatedReceiver::Impl
             int fd = -1;
             {
                 std::lock_guard<std::mutex> lock (m);
-                if (vanishRequested && master >= 0)
+                if (vanishRequested && pty.isOpen())
                 {
-                    outQueue.clear();
-                    inQueue.clear();
-                    closePty();
+                    wire.clear();
+                    pty.close();
                 }
-                fd = master;
+                fd = pty.masterFd();
             }
 
             // Sleep until the next due time exactly (no tick), or until the tool
@@ -887,7 +753,7 @@ struct SimulatedReceiver::Impl
                 std::lock_guard<std::mutex> lock (m);
                 const auto now = Clock::now();
                 if (! chunk.empty())
-                    queueInput (now, std::move (chunk));
+                    wire.receive (now, std::move (chunk), wireBaud());
                 feedInput (now);
                 flushOutput (now);
                 checkAckTimeouts();
@@ -899,17 +765,6 @@ struct SimulatedReceiver::Impl
                 for (const auto& line : lines)
                     log (line);
         }
-    }
-
-    void closePty()
-    {
-        if (master >= 0)
-            ::close (master);
-        if (slaveHold >= 0)
-            ::close (slaveHold);
-        master = slaveHold = -1;
-        if (! options.linkPath.empty())
-            ::unlink (options.linkPath.c_str());
     }
 };
 
@@ -926,55 +781,18 @@ bool SimulatedReceiver::start()
     if (d.running.load())
         return true;
 
-    const int master = ::posix_openpt (O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (master < 0)
-        return false;
-    char name[128] = {};
-    if (::grantpt (master) != 0 || ::unlockpt (master) != 0 || ::ptsname_r (master, name, sizeof (name)) != 0)
-    {
-        ::close (master);
-        return false;
-    }
-
-    // Holding the slave open keeps its line settings between the tool's opens and
-    // spares the master the hang-up state while no one has the port open.
-    const int slave = ::open (name, O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (slave < 0)
-    {
-        ::close (master);
-        return false;
-    }
-    termios tio;
-    if (::tcgetattr (slave, &tio) == 0)
-    {
-        ::cfmakeraw (&tio);
-        ::cfsetispeed (&tio, B9600);
-        ::cfsetospeed (&tio, B9600);
-        ::tcsetattr (slave, TCSANOW, &tio);
-    }
-
     {
         std::lock_guard<std::mutex> lock (d.m);
-        d.master = master;
-        d.slaveHold = slave;
-        d.slaveName = name;
         d.vanishRequested = false;
-        if (! d.options.linkPath.empty())
-        {
-            ::unlink (d.options.linkPath.c_str());
-            if (::symlink (name, d.options.linkPath.c_str()) != 0)
-            {
-                d.closePty();
-                return false;
-            }
-        }
+        if (! d.pty.open (d.options.linkPath))
+            return false;
     }
 
     int wakePipe[2];
     if (::pipe (wakePipe) != 0)
     {
         std::lock_guard<std::mutex> lock (d.m);
-        d.closePty();
+        d.pty.close();
         return false;
     }
     for (const int fd : wakePipe)
@@ -1005,7 +823,7 @@ void SimulatedReceiver::stop()
         d.thread.join();
     }
     std::lock_guard<std::mutex> lock (d.m);
-    d.closePty();
+    d.pty.close();
     for (int* fd : { &d.wakeRead, &d.wakeWrite })
         if (*fd >= 0)
         {
@@ -1017,13 +835,13 @@ void SimulatedReceiver::stop()
 std::string SimulatedReceiver::slavePath() const
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    return impl->slaveName;
+    return impl->pty.slavePath();
 }
 
 std::string SimulatedReceiver::portPath() const
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    return impl->options.linkPath.empty() ? impl->slaveName : impl->options.linkPath;
+    return impl->options.linkPath.empty() ? impl->pty.slavePath() : impl->options.linkPath;
 }
 
 uint8_t SimulatedReceiver::type() const
@@ -1235,7 +1053,7 @@ void SimulatedReceiver::injectEvent (uint8_t opcode, const std::vector<uint8_t>&
 void SimulatedReceiver::injectRaw (const std::vector<uint8_t>& bytes)
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    impl->outQueue.push_back (impl->scheduleOutput (Clock::now(), bytes));
+    impl->wire.send (Clock::now(), bytes, impl->wireBaud());
     impl->wake();
 }
 
@@ -1245,10 +1063,10 @@ void SimulatedReceiver::vanish()
         std::lock_guard<std::mutex> lock (impl->m);
         impl->vanishRequested = true;
         if (! impl->running.load())
-            impl->closePty();
+            impl->pty.close();
         impl->wake();
     }
-    waitFor ([this] { std::lock_guard<std::mutex> lock (impl->m); return impl->master < 0; }, 2000);
+    waitFor ([this] { std::lock_guard<std::mutex> lock (impl->m); return ! impl->pty.isOpen(); }, 2000);
 }
 
 void SimulatedReceiver::setLogger (std::function<void (const std::string&)> logger)
