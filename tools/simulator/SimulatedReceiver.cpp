@@ -1,8 +1,11 @@
 #include "tools/simulator/SimulatedReceiver.h"
 
 #include "tools/simulator/SimFrameReader.h"
+#include "tools/simulator/SimFramedReceiver.h"
 #include "tools/simulator/SimFrames.h"
+#include "tools/simulator/SimHciReceiver.h"
 #include "tools/simulator/SimPty.h"
+#include "tools/simulator/SimReplies.h"
 #include "tools/simulator/SimWire.h"
 
 #include <algorithm>
@@ -25,23 +28,11 @@ namespace
 using Clock = SimClock;
 using Bytes = std::vector<uint8_t>;
 
-constexpr int memorySize = 2048;
-constexpr uint16_t memIdentity = 0x07BA;
-constexpr uint16_t memName = 0x0500;
-constexpr uint16_t memPin = 0x0047;
-constexpr uint16_t memPinSwitch = 0x00B5;
-constexpr uint8_t switchOn = 0x82;
-constexpr uint8_t switchOff = 0x92;
 constexpr int maxChunk = SimFrameReader::maxChunk;
 constexpr int splitGapMs = 12;
 constexpr auto idleWait = std::chrono::milliseconds (50); // upper bound on a wait; wake-ups come through the pipe
 
 const Bytes garbageBytes { 0x55, 0x13, 0xFF, 0x00, 0x7E };
-
-bool pinIsEmpty (const std::array<uint8_t, 4>& pin)
-{
-    return pin[0] == 0 && pin[1] == 0 && pin[2] == 0 && pin[3] == 0;
-}
 
 /** Firmware section order the update family must follow. */
 enum class FwPhase { Idle, Begun, Mcu, McuEnded, DspHeader, Dsp, DspEnded, Config, ConfigEnded, Ended, Closed };
@@ -75,12 +66,6 @@ bool StoredSettings::operator== (const StoredSettings& o) const
 
 struct SimulatedReceiver::Impl
 {
-    struct PendingAck
-    {
-        uint8_t opcode;
-        Clock::time_point sentAt;
-    };
-
     struct Refusal
     {
         uint8_t opcode;
@@ -88,16 +73,16 @@ struct SimulatedReceiver::Impl
         int subCode;
     };
 
-    explicit Impl (SimulatorOptions o) : options (std::move (o)), stored (options.factory), reader (isHci())
+    explicit Impl (SimulatorOptions o)
+        : options (std::move (o)), framed (options), hci (options.factory), reader (isHci())
     {
-        resetMemory();
     }
 
-    // ---- configuration (under m) ----
+    // ---- configuration and the receiver's state (under m) ----
     SimulatorOptions options;
     mutable std::mutex m;
-    StoredSettings stored;
-    uint8_t memory[memorySize] = {};
+    SimFramedReceiver framed;   // types 0xF0 / 0xF2; also the event acknowledgements
+    SimHciReceiver hci;         // type 0xF1; kept in step with the settings of the others
 
     // ---- faults (under m) ----
     bool silent = false;
@@ -112,7 +97,6 @@ struct SimulatedReceiver::Impl
     // ---- logs (under m) ----
     std::vector<Bytes> received, sent;
     std::vector<std::string> violationLog;
-    std::vector<PendingAck> pending;
     std::vector<FirmwareCommand> fwCommands;
     FirmwareImageReceived fw;
     FwPhase fwPhase = FwPhase::Idle;
@@ -136,37 +120,6 @@ struct SimulatedReceiver::Impl
     bool isHci() const { return options.type == 0xF1; }
     uint32_t expectedBaud() const { return isHci() ? 115200u : 921600u; }
 
-    // ---- memory model of a 0xF1 module ----
-
-    void writeSettingsToMemory (const StoredSettings& s)
-    {
-        const size_t n = std::min<size_t> (s.name.size(), 31);
-        memory[memName] = static_cast<uint8_t> (n);
-        std::memset (memory + memName + 1, 0, 32);
-        std::memcpy (memory + memName + 1, s.name.data(), n);
-        std::memcpy (memory + memPin, s.pin.data(), 4);
-        memory[memPinSwitch] = pinIsEmpty (s.pin) ? switchOff : switchOn;
-    }
-
-    void resetMemory()
-    {
-        std::memset (memory, 0, sizeof (memory));
-        std::memcpy (memory + memIdentity, "MCHP", 4);
-        writeSettingsToMemory (options.factory);
-    }
-
-    StoredSettings settingsFromMemory() const
-    {
-        StoredSettings s = options.factory;
-        const int n = std::min<int> (memory[memName], 32);
-        s.name.assign (reinterpret_cast<const char*> (memory + memName + 1), static_cast<size_t> (n));
-        if (memory[memPinSwitch] == switchOn)
-            std::memcpy (s.pin.data(), memory + memPin, 4);
-        else
-            s.pin = { { 0, 0, 0, 0 } };
-        return s;
-    }
-
     // ---- output ----
 
     void violation (const std::string& text) { violationLog.push_back (text); }
@@ -184,6 +137,7 @@ struct SimulatedReceiver::Impl
         }
     }
 
+    /** Queues a frame with the output faults switched on; a reply delay holds it back. */
     void queueFrame (Bytes frame, int eventOpcode, bool firmwareAck, int extraDelayMs = 0)
     {
         const auto now = Clock::now() + std::chrono::milliseconds (replyDelayMs + extraDelayMs);
@@ -208,14 +162,19 @@ struct SimulatedReceiver::Impl
         }
     }
 
-    void queueEvent (uint8_t opcode, const Bytes& params, int extraDelayMs = 0)
+    /** Sends what handling a frame produced and logs what the tool did wrong. */
+    void apply (const SimReplies& out)
     {
-        queueFrame (encodeSimFrame (opcode, params), opcode == 0x00 ? -1 : opcode, false, extraDelayMs);
+        violationLog.insert (violationLog.end(), out.violations().begin(), out.violations().end());
+        for (const auto& r : out.replies())
+            queueFrame (r.frame, r.eventOpcode, r.firmwareAck, r.extraDelayMs);
     }
 
     void queueCommandAck (uint8_t op, uint8_t status)
     {
-        queueFrame (encodeSimFrame (0x00, { op, status }), -1, op == 0x49);
+        SimReplies out;
+        out.commandAck (op, status);
+        apply (out);
     }
 
     /** Writes every queued byte that has crossed the wire by now; a frame counts
@@ -227,7 +186,7 @@ struct SimulatedReceiver::Impl
             sent.push_back (o.frame);
             logLines.push_back (simTraceLine ("> Evt: ", o.frame));
             if (o.eventOpcode >= 0)
-                pending.push_back ({ static_cast<uint8_t> (o.eventOpcode), Clock::now() });
+                framed.eventSent (static_cast<uint8_t> (o.eventOpcode), Clock::now());
             if (o.firmwareAck)
                 fwAwaitingAck = false;
         });
@@ -235,19 +194,9 @@ struct SimulatedReceiver::Impl
 
     void checkAckTimeouts()
     {
-        const auto limit = Clock::now() - std::chrono::milliseconds (options.ackTimeoutMs);
-        for (auto it = pending.begin(); it != pending.end();)
-        {
-            if (it->sentAt < limit)
-            {
-                violation ("event " + simHex2 (it->opcode) + " was not acknowledged");
-                it = pending.erase (it);
-            }
-            else
-            {
-                ++it;
-            }
-        }
+        SimReplies out;
+        framed.expireAcks (Clock::now(), out);
+        apply (out);
     }
 
     // ---- input ----
@@ -263,10 +212,7 @@ struct SimulatedReceiver::Impl
         running out of time. */
     Clock::time_point nextWake (Clock::time_point now) const
     {
-        Clock::time_point at = wire.nextWake (now + idleWait, reader.bytesUntilAction());
-        if (! pending.empty())
-            at = std::min (at, pending.front().sentAt + std::chrono::milliseconds (options.ackTimeoutMs));
-        return at;
+        return framed.nextAckDeadline (wire.nextWake (now + idleWait, reader.bytesUntilAction()));
     }
 
     void takeInput (const uint8_t* bytes, size_t n)
@@ -327,9 +273,11 @@ struct SimulatedReceiver::Impl
         }
 
         const Bytes params (f.begin() + 4, f.end() - 1);
+        SimReplies out;
         if (op == 0x14)
         {
-            acknowledged (params);
+            framed.acknowledged (params, out);
+            apply (out);
             return;
         }
         if (op == 0x49)
@@ -340,137 +288,10 @@ struct SimulatedReceiver::Impl
         if (silent)
             return;
         if (const Refusal* r = refusalFor (op, -1))
-        {
-            queueCommandAck (op, r->status);
-            return;
-        }
-        command (op, params);
-    }
-
-    void expectParams (uint8_t op, const Bytes& params, size_t count)
-    {
-        if (params.size() != count)
-            violation ("command " + simHex2 (op) + " with " + std::to_string (params.size())
-                       + " parameters, expected " + std::to_string (count));
-    }
-
-    void command (uint8_t op, const Bytes& p)
-    {
-        switch (op)
-        {
-            case 0x02:
-                if (p != Bytes { 0x00, 0x56 })
-                    violation ("restore defaults with parameters " + simHex (p));
-                queueCommandAck (op, 0);
-                stored = options.factory;
-                resetMemory();
-                queueEvent (0x01, { 0x02 }, options.restartDelayMs);
-                break;
-
-            case 0x06:
-                expectParams (op, p, 4);
-                if (p.size() == 4)
-                {
-                    const bool allZero = p[0] == 0 && p[1] == 0 && p[2] == 0 && p[3] == 0;
-                    const bool anyZero = p[0] == 0 || p[1] == 0 || p[2] == 0 || p[3] == 0;
-                    if (anyZero && ! allZero)
-                        violation ("PIN " + simHex (p) + " is neither four digits nor four zeros");
-                    std::copy (p.begin(), p.end(), stored.pin.begin());
-                }
-                queueCommandAck (op, 0);
-                break;
-
-            case 0x10:
-            {
-                expectParams (op, p, 0);
-                queueCommandAck (op, 0);
-                const size_t len = std::min<size_t> (stored.name.size(), 32);
-                Bytes event (1 + len);
-                event[0] = static_cast<uint8_t> (len);
-                std::copy_n (stored.name.begin(), len, event.begin() + 1);
-                queueEvent (0x21, event);
-                break;
-            }
-
-            case 0x35:
-                if (p.size() < 3 || p[0] != 0 || p[1] != 0 || p.size() != size_t (p[2]) + 3 || p[2] > 32)
-                    violation ("name command with parameters " + simHex (p));
-                else
-                    stored.name.assign (p.begin() + 3, p.end());
-                queueCommandAck (op, 0);
-                break;
-
-            case 0xD0:
-                expectParams (op, p, 1);
-                queueCommandAck (op, 0);
-                if (! p.empty() && p[0] == 0)
-                    queueEvent (0x90, { 0x00, options.type });
-                else if (! p.empty() && p[0] == 1)
-                    queueEvent (0x90, { 0x01, options.versionMajor, options.versionMinor });
-                else
-                    violation ("identity query with parameters " + simHex (p));
-                break;
-
-            case 0xD1:
-                expectParams (op, p, 0);
-                queueCommandAck (op, 0);
-                queueEvent (0x01, { 0x02 }, options.restartDelayMs);
-                break;
-
-            case 0xD3:
-                expectParams (op, p, 0);
-                queueCommandAck (op, 0);
-                queueEvent (0x91, { stored.stereo, stored.gpoNormallyOpen, stored.ledControl,
-                                    stored.restoreControl, stored.maxDevices });
-                break;
-
-            case 0xD4:
-                expectParams (op, p, 5);
-                if (p.size() == 5)
-                {
-                    if (p[0] > 1 || (p[1] != 1 && p[1] != 8) || p[2] > 1 || p[3] > 1 || p[4] > 1)
-                        violation ("settings " + simHex (p) + " out of range");
-                    stored.stereo = p[0];
-                    stored.maxDevices = p[1];
-                    stored.gpoNormallyOpen = p[2];
-                    stored.ledControl = p[3];
-                    stored.restoreControl = p[4];
-                }
-                queueCommandAck (op, 0);
-                break;
-
-            case 0xD5:
-                expectParams (op, p, 0);
-                queueCommandAck (op, 0);
-                if (pinIsEmpty (stored.pin))
-                    queueEvent (0x92, { 0x00, 0x00, 0x00, 0x00, 0x00 });
-                else
-                    queueEvent (0x92, { 0x01, stored.pin[0], stored.pin[1], stored.pin[2], stored.pin[3] });
-                break;
-
-            default:
-                violation ("unknown command " + simHex2 (op));
-                queueCommandAck (op, 0x01);
-                break;
-        }
-    }
-
-    void acknowledged (const Bytes& p)
-    {
-        if (p.size() != 1)
-        {
-            violation ("acknowledgement with " + std::to_string (p.size()) + " parameters");
-            return;
-        }
-        if (p[0] == 0x00)
-            violation ("acknowledgement of a command acknowledgement");
-        for (auto it = pending.begin(); it != pending.end(); ++it)
-            if (it->opcode == p[0])
-            {
-                pending.erase (it);
-                return;
-            }
-        violation ("unexpected acknowledgement of event " + simHex2 (p[0]));
+            out.commandAck (op, r->status);
+        else if (framed.command (op, params, out))
+            hci.reset();
+        apply (out);
     }
 
     // ---- firmware family ----
@@ -646,62 +467,12 @@ struct SimulatedReceiver::Impl
         if (silent)
             return;
 
-        const uint8_t lo = static_cast<uint8_t> (opcode & 0xFF), hi = static_cast<uint8_t> (opcode >> 8);
-        auto complete = [&] (uint8_t status, const Bytes& ret)
-        {
-            queueFrame (encodeHciComplete (opcode, status, ret), -1, false);
-        };
-
-        if (const Refusal* r = refusalFor (lo, -1))
-        {
-            complete (r->status, {});
-            return;
-        }
-
-        if (opcode == 0xFC29)
-        {
-            if (p.size() != 3)
-            {
-                violation ("HCI memory read with " + std::to_string (p.size()) + " parameters");
-                complete (0x12, {});
-                return;
-            }
-            const int location = simBe16 (&p[0]);
-            const int count = p[2];
-            if (location + count > memorySize || count > 42)
-            {
-                complete (0x12, {});
-                return;
-            }
-            Bytes ret (3 + static_cast<size_t> (count));
-            ret[0] = p[0];
-            ret[1] = p[1];
-            ret[2] = static_cast<uint8_t> (count);
-            std::copy_n (memory + location, count, ret.begin() + 3);
-            complete (0x00, ret);
-        }
-        else if (opcode == 0xFC27)
-        {
-            if (p.size() < 3 || p.size() != size_t (p[2]) + 3)
-            {
-                violation ("HCI memory write with inconsistent length " + simHex (p));
-                complete (0x12, {});
-                return;
-            }
-            const int location = simBe16 (&p[0]);
-            if (location + p[2] > memorySize)
-            {
-                complete (0x12, {});
-                return;
-            }
-            std::copy (p.begin() + 3, p.end(), memory + location);
-            complete (0x00, {});
-        }
+        SimReplies out;
+        if (const Refusal* r = refusalFor (static_cast<uint8_t> (opcode & 0xFF), -1))
+            out.packet (encodeHciComplete (opcode, r->status, {}));
         else
-        {
-            violation ("unknown HCI command " + simHex2 (hi) + simHex2 (lo));
-            complete (0x01, {});
-        }
+            hci.command (opcode, p, out);
+        apply (out);
     }
 
     // ---- thread ----
@@ -852,30 +623,26 @@ uint8_t SimulatedReceiver::type() const
 StoredSettings SimulatedReceiver::settings() const
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    return impl->isHci() ? impl->settingsFromMemory() : impl->stored;
+    return impl->isHci() ? impl->hci.settings() : impl->framed.settings();
 }
 
 void SimulatedReceiver::setSettings (const StoredSettings& s)
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    impl->stored = s;
-    impl->writeSettingsToMemory (s);
+    impl->framed.setSettings (s);
+    impl->hci.writeSettings (s);
 }
 
 std::vector<uint8_t> SimulatedReceiver::memory (uint16_t location, int count) const
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    std::vector<uint8_t> out;
-    for (int i = 0; i < count && location + i < memorySize; ++i)
-        out.push_back (impl->memory[location + i]);
-    return out;
+    return impl->hci.read (location, count);
 }
 
 void SimulatedReceiver::setMemory (uint16_t location, const std::vector<uint8_t>& bytes)
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    for (size_t i = 0; i < bytes.size() && location + i < size_t (memorySize); ++i)
-        impl->memory[location + i] = bytes[i];
+    impl->hci.write (location, bytes);
 }
 
 std::vector<std::vector<uint8_t>> SimulatedReceiver::receivedFrames() const
@@ -912,10 +679,7 @@ std::vector<std::string> SimulatedReceiver::violations() const
 std::vector<uint8_t> SimulatedReceiver::pendingAcks() const
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    std::vector<uint8_t> out;
-    for (const auto& p : impl->pending)
-        out.push_back (p.opcode);
-    return out;
+    return impl->framed.pendingAcks();
 }
 
 uint64_t SimulatedReceiver::noiseBytes() const
@@ -942,7 +706,7 @@ void SimulatedReceiver::clearLogs()
     impl->received.clear();
     impl->sent.clear();
     impl->violationLog.clear();
-    impl->pending.clear();
+    impl->framed.clearAcks();
     impl->fwCommands.clear();
     impl->fw = FirmwareImageReceived {};
     impl->fwPhase = FwPhase::Idle;
@@ -1046,7 +810,9 @@ void SimulatedReceiver::injectEvent0E (uint8_t value)
 void SimulatedReceiver::injectEvent (uint8_t opcode, const std::vector<uint8_t>& params)
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    impl->queueEvent (opcode, params);
+    SimReplies out;
+    out.event (opcode, params);
+    impl->apply (out);
     impl->wake();
 }
 
