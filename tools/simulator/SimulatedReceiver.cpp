@@ -1,5 +1,6 @@
 #include "tools/simulator/SimulatedReceiver.h"
 
+#include "tools/simulator/SimFirmwareUpdate.h"
 #include "tools/simulator/SimFrameReader.h"
 #include "tools/simulator/SimFramedReceiver.h"
 #include "tools/simulator/SimFrames.h"
@@ -28,33 +29,11 @@ namespace
 using Clock = SimClock;
 using Bytes = std::vector<uint8_t>;
 
-constexpr int maxChunk = SimFrameReader::maxChunk;
 constexpr int splitGapMs = 12;
 constexpr auto idleWait = std::chrono::milliseconds (50); // upper bound on a wait; wake-ups come through the pipe
 
 const Bytes garbageBytes { 0x55, 0x13, 0xFF, 0x00, 0x7E };
 
-/** Firmware section order the update family must follow. */
-enum class FwPhase { Idle, Begun, Mcu, McuEnded, DspHeader, Dsp, DspEnded, Config, ConfigEnded, Ended, Closed };
-
-const char* phaseName (FwPhase p)
-{
-    switch (p)
-    {
-        case FwPhase::Idle:        return "idle";
-        case FwPhase::Begun:       return "begun";
-        case FwPhase::Mcu:         return "MCU section";
-        case FwPhase::McuEnded:    return "after MCU section";
-        case FwPhase::DspHeader:   return "DSP header";
-        case FwPhase::Dsp:         return "DSP section";
-        case FwPhase::DspEnded:    return "after DSP section";
-        case FwPhase::Config:      return "config section";
-        case FwPhase::ConfigEnded: return "after config section";
-        case FwPhase::Ended:       return "after UpdateEnd";
-        case FwPhase::Closed:      return "closed";
-    }
-    return "?";
-}
 } // namespace
 
 bool StoredSettings::operator== (const StoredSettings& o) const
@@ -83,6 +62,7 @@ struct SimulatedReceiver::Impl
     mutable std::mutex m;
     SimFramedReceiver framed;   // types 0xF0 / 0xF2; also the event acknowledgements
     SimHciReceiver hci;         // type 0xF1; kept in step with the settings of the others
+    SimFirmwareUpdate firmware; // the update family, on any type
 
     // ---- faults (under m) ----
     bool silent = false;
@@ -97,10 +77,6 @@ struct SimulatedReceiver::Impl
     // ---- logs (under m) ----
     std::vector<Bytes> received, sent;
     std::vector<std::string> violationLog;
-    std::vector<FirmwareCommand> fwCommands;
-    FirmwareImageReceived fw;
-    FwPhase fwPhase = FwPhase::Idle;
-    bool fwAwaitingAck = false;
     uint64_t noise = 0;
     std::function<void (const std::string&)> logger;
 
@@ -170,13 +146,6 @@ struct SimulatedReceiver::Impl
             queueFrame (r.frame, r.eventOpcode, r.firmwareAck, r.extraDelayMs);
     }
 
-    void queueCommandAck (uint8_t op, uint8_t status)
-    {
-        SimReplies out;
-        out.commandAck (op, status);
-        apply (out);
-    }
-
     /** Writes every queued byte that has crossed the wire by now; a frame counts
         as sent (logged, acknowledgement expected) with its last byte. */
     void flushOutput (Clock::time_point now)
@@ -188,7 +157,7 @@ struct SimulatedReceiver::Impl
             if (o.eventOpcode >= 0)
                 framed.eventSent (static_cast<uint8_t> (o.eventOpcode), Clock::now());
             if (o.firmwareAck)
-                fwAwaitingAck = false;
+                firmware.ackSent();
         });
     }
 
@@ -294,166 +263,17 @@ struct SimulatedReceiver::Impl
         apply (out);
     }
 
-    // ---- firmware family ----
-
-    std::vector<uint8_t>* sectionBuffer (int kind)
+    void firmwareCommand (const Bytes& params)
     {
-        switch (kind)
+        SimReplies out;
+        const auto sub = firmware.command (params, out);
+        if (sub && ! silent)
         {
-            case 0: return &fw.mcu;
-            case 1: return &fw.dsp;
-            case 2: return &fw.config;
-            default: return nullptr;
+            const Refusal* r = refusalFor (0x49, *sub);
+            firmware.ackQueued();
+            out.commandAck (0x49, r != nullptr ? r->status : 0);
         }
-    }
-
-    uint32_t announcedSize (int kind) const
-    {
-        return kind == 0 ? fw.mcuSize : kind == 1 ? fw.dspSize : fw.configSize;
-    }
-
-    void fwOrder (uint8_t sub, std::initializer_list<FwPhase> allowed, FwPhase next)
-    {
-        if (std::find (allowed.begin(), allowed.end(), fwPhase) == allowed.end())
-            violation ("firmware sub-code " + simHex2 (sub) + " out of order (" + phaseName (fwPhase) + ")");
-        fwPhase = next;
-    }
-
-    void firmwareCommand (const Bytes& p)
-    {
-        if (p.empty())
-        {
-            violation ("firmware command without sub-code");
-            return;
-        }
-        const uint8_t sub = p[0];
-        if (fwAwaitingAck)
-            violation ("firmware sub-code " + simHex2 (sub) + " sent before the previous acknowledgement");
-
-        FirmwareCommand record;
-        record.subCode = sub;
-
-        switch (sub)
-        {
-            case 0x00:
-                if (p.size() != 13)
-                    violation ("UpdateBegin with " + std::to_string (p.size()) + " parameter bytes");
-                fw = FirmwareImageReceived {};
-                fw.begun = true;
-                if (p.size() >= 13)
-                {
-                    fw.mcuSize = simBe32 (&p[1]);
-                    fw.dspSize = simBe32 (&p[5]);
-                    fw.configSize = simBe32 (&p[9]);
-                }
-                fwPhase = FwPhase::Begun;
-                break;
-
-            case 0x01:
-                fwOrder (sub, { FwPhase::Begun }, FwPhase::Mcu);
-                if (p.size() == 3)
-                    fw.mcuTag = simBe16 (&p[1]);
-                else
-                    violation ("McuStart with " + std::to_string (p.size()) + " parameter bytes");
-                break;
-
-            case 0x02:
-            {
-                fwOrder (sub, { FwPhase::McuEnded, FwPhase::DspHeader }, FwPhase::DspHeader);
-                const int n = p.size() >= 7 ? simBe16 (&p[5]) : -1;
-                if (n < 0 || p.size() != size_t (n) + 7 || n > maxChunk)
-                {
-                    violation ("DspHeader frame with inconsistent length");
-                    break;
-                }
-                fw.dspHeaderTag = simBe16 (&p[1]);
-                fw.dspHeaderSize = simBe16 (&p[3]);
-                fw.dspHeader.insert (fw.dspHeader.end(), p.begin() + 7, p.end());
-                record.dataBytes = n;
-                break;
-            }
-
-            case 0x04:
-            {
-                const int n = p.size() >= 8 ? simBe16 (&p[6]) : -1;
-                const int kind = p.size() >= 2 ? p[1] : -1;
-                record.sectionKind = kind;
-                if (kind == 0)
-                    fwOrder (sub, { FwPhase::Mcu }, FwPhase::Mcu);
-                else if (kind == 1)
-                    fwOrder (sub, { FwPhase::DspHeader, FwPhase::Dsp }, FwPhase::Dsp);
-                else if (kind == 2)
-                    fwOrder (sub, { FwPhase::Config }, FwPhase::Config);
-                if (n < 0 || p.size() != size_t (n) + 8 || n > maxChunk || sectionBuffer (kind) == nullptr)
-                {
-                    violation ("SectionData frame with inconsistent length or kind");
-                    break;
-                }
-                record.dataBytes = n;
-                const uint32_t offset = simBe32 (&p[2]);
-                auto* section = sectionBuffer (kind);
-                if (offset != section->size())
-                    violation ("section " + std::to_string (kind) + " data at offset " + std::to_string (offset)
-                               + ", expected " + std::to_string (section->size()));
-                if (uint64_t (offset) + uint64_t (n) > announcedSize (kind))
-                    violation ("section " + std::to_string (kind) + " data beyond its announced size");
-                if (uint64_t (offset) + uint64_t (n) <= 64u * 1024 * 1024)
-                {
-                    if (section->size() < offset + size_t (n))
-                        section->resize (offset + size_t (n));
-                    std::copy (p.begin() + 8, p.end(), section->begin() + offset);
-                }
-                break;
-            }
-
-            case 0x03:
-                fwOrder (sub, { FwPhase::DspEnded, FwPhase::McuEnded }, FwPhase::Config);
-                if (p.size() == 3)
-                    fw.configTag = simBe16 (&p[1]);
-                else
-                    violation ("ConfigStart with " + std::to_string (p.size()) + " parameter bytes");
-                break;
-
-            case 0x05:
-            {
-                const int kind = p.size() == 2 ? p[1] : -1;
-                record.sectionKind = kind;
-                if (kind == 0)
-                    fwOrder (sub, { FwPhase::Mcu }, FwPhase::McuEnded);
-                else if (kind == 1)
-                    fwOrder (sub, { FwPhase::Dsp, FwPhase::DspHeader }, FwPhase::DspEnded);
-                else if (kind == 2)
-                    fwOrder (sub, { FwPhase::Config }, FwPhase::ConfigEnded);
-                else
-                    violation ("SectionEnd without a valid section kind");
-                if (const auto* section = sectionBuffer (kind))
-                    if (section->size() != announcedSize (kind))
-                        violation ("section " + std::to_string (kind) + " ended with " + std::to_string (section->size())
-                                   + " of " + std::to_string (announcedSize (kind)) + " bytes");
-                break;
-            }
-
-            case 0x06:
-                fwOrder (sub, { FwPhase::ConfigEnded, FwPhase::DspEnded, FwPhase::McuEnded }, FwPhase::Ended);
-                fw.ended = true;
-                break;
-
-            case 0x07:
-                fwOrder (sub, { FwPhase::Ended }, FwPhase::Closed);
-                fw.closed = true;
-                break;
-
-            default:
-                violation ("unknown firmware sub-code " + simHex2 (sub));
-                break;
-        }
-        fwCommands.push_back (record);
-
-        if (silent)
-            return;
-        const Refusal* r = refusalFor (0x49, sub);
-        fwAwaitingAck = true;
-        queueCommandAck (0x49, r != nullptr ? r->status : 0);
+        apply (out);
     }
 
     // ---- HCI (type 0xF1) ----
@@ -691,13 +511,13 @@ uint64_t SimulatedReceiver::noiseBytes() const
 std::vector<FirmwareCommand> SimulatedReceiver::firmwareCommands() const
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    return impl->fwCommands;
+    return impl->firmware.commands();
 }
 
 FirmwareImageReceived SimulatedReceiver::firmware() const
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    return impl->fw;
+    return impl->firmware.image();
 }
 
 void SimulatedReceiver::clearLogs()
@@ -707,10 +527,7 @@ void SimulatedReceiver::clearLogs()
     impl->sent.clear();
     impl->violationLog.clear();
     impl->framed.clearAcks();
-    impl->fwCommands.clear();
-    impl->fw = FirmwareImageReceived {};
-    impl->fwPhase = FwPhase::Idle;
-    impl->fwAwaitingAck = false;
+    impl->firmware.clear();
     impl->noise = 0;
 }
 
