@@ -1,5 +1,6 @@
 #include "tools/simulator/SimulatedReceiver.h"
 
+#include "tools/simulator/SimFaults.h"
 #include "tools/simulator/SimFirmwareUpdate.h"
 #include "tools/simulator/SimFrameReader.h"
 #include "tools/simulator/SimFramedReceiver.h"
@@ -10,12 +11,7 @@
 #include "tools/simulator/SimWire.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <cstring>
-#include <deque>
-#include <map>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -31,9 +27,6 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr int splitGapMs = 12;
 constexpr auto idleWait = std::chrono::milliseconds (50); // upper bound on a wait; wake-ups come through the pipe
-
-const Bytes garbageBytes { 0x55, 0x13, 0xFF, 0x00, 0x7E };
-
 } // namespace
 
 bool StoredSettings::operator== (const StoredSettings& o) const
@@ -45,13 +38,6 @@ bool StoredSettings::operator== (const StoredSettings& o) const
 
 struct SimulatedReceiver::Impl
 {
-    struct Refusal
-    {
-        uint8_t opcode;
-        uint8_t status;
-        int subCode;
-    };
-
     explicit Impl (SimulatorOptions o)
         : options (std::move (o)), framed (options), hci (options.factory), reader (isHci())
     {
@@ -63,16 +49,7 @@ struct SimulatedReceiver::Impl
     SimFramedReceiver framed;   // types 0xF0 / 0xF2; also the event acknowledgements
     SimHciReceiver hci;         // type 0xF1; kept in step with the settings of the others
     SimFirmwareUpdate firmware; // the update family, on any type
-
-    // ---- faults (under m) ----
-    bool silent = false;
-    bool corruptChecksum = false;
-    bool splitWrites = false;
-    bool garbage = false;
-    int replyDelayMs = 0;
-    bool wireSpeed = false;
-    bool ignoreBaud = false;
-    std::vector<Refusal> refusals;
+    SimFaults faults;           // switched from outside at any time
 
     // ---- logs (under m) ----
     std::vector<Bytes> received, sent;
@@ -87,9 +64,8 @@ struct SimulatedReceiver::Impl
     bool vanishRequested = false; // the thread closes the pty, so it never polls a closed fd
     int wakeRead = -1, wakeWrite = -1; // self-pipe: work queued from outside ends the thread's wait
 
-    // ---- receive assembly (thread only) ----
+    // ---- the line (under m) ----
     SimFrameReader reader;
-
     SimWire wire;
     std::vector<std::string> logLines; // emitted outside the lock
 
@@ -101,7 +77,7 @@ struct SimulatedReceiver::Impl
     void violation (const std::string& text) { violationLog.push_back (text); }
 
     /** The pace of the wire: the line's baud rate when paced, else none. */
-    uint32_t wireBaud() const { return wireSpeed ? pty.baud() : 0; }
+    uint32_t wireBaud() const { return faults.wireSpeed ? pty.baud() : 0; }
 
     /** Ends the thread's wait so it looks at newly queued work. */
     void wake()
@@ -116,14 +92,12 @@ struct SimulatedReceiver::Impl
     /** Queues a frame with the output faults switched on; a reply delay holds it back. */
     void queueFrame (Bytes frame, int eventOpcode, bool firmwareAck, int extraDelayMs = 0)
     {
-        const auto now = Clock::now() + std::chrono::milliseconds (replyDelayMs + extraDelayMs);
-        if (corruptChecksum && ! isHci() && ! frame.empty())
-            frame.back() ^= 0x5A;
+        const auto now = Clock::now() + std::chrono::milliseconds (faults.replyDelayMs + extraDelayMs);
+        faults.spoil (frame, isHci());
+        if (faults.garbage)
+            wire.send (now, SimFaults::garbageBytes, wireBaud());
 
-        if (garbage)
-            wire.send (now, garbageBytes, wireBaud());
-
-        std::vector<Bytes> pieces = splitWrites ? splitSimFrame (frame) : std::vector<Bytes> { frame };
+        std::vector<Bytes> pieces = faults.pieces (frame);
 
         // Acknowledgement expectations and lock-step release take effect with the
         // last piece, when the tool can have seen the whole frame.
@@ -186,7 +160,7 @@ struct SimulatedReceiver::Impl
 
     void takeInput (const uint8_t* bytes, size_t n)
     {
-        if (! ignoreBaud && pty.baud() != expectedBaud())
+        if (! faults.ignoreBaud && pty.baud() != expectedBaud())
         {
             // At the wrong speed a UART hears framing errors, not bytes.
             noise += n;
@@ -206,14 +180,6 @@ struct SimulatedReceiver::Impl
                     break;
             }
         }
-    }
-
-    const Refusal* refusalFor (uint8_t op, int subCode) const
-    {
-        for (const auto& r : refusals)
-            if (r.opcode == op && (r.subCode < 0 || r.subCode == subCode))
-                return &r;
-        return nullptr;
     }
 
     void logReceived (const Bytes& frame, const char* label)
@@ -254,9 +220,9 @@ struct SimulatedReceiver::Impl
             firmwareCommand (params);
             return;
         }
-        if (silent)
+        if (faults.silent)
             return;
-        if (const Refusal* r = refusalFor (op, -1))
+        if (const SimFaults::Refusal* r = faults.refusalFor (op, -1))
             out.commandAck (op, r->status);
         else if (framed.command (op, params, out))
             hci.reset();
@@ -267,9 +233,9 @@ struct SimulatedReceiver::Impl
     {
         SimReplies out;
         const auto sub = firmware.command (params, out);
-        if (sub && ! silent)
+        if (sub && ! faults.silent)
         {
-            const Refusal* r = refusalFor (0x49, *sub);
+            const SimFaults::Refusal* r = faults.refusalFor (0x49, *sub);
             firmware.ackQueued();
             out.commandAck (0x49, r != nullptr ? r->status : 0);
         }
@@ -284,11 +250,11 @@ struct SimulatedReceiver::Impl
         logReceived (f, "< Cmd: ");
         const uint16_t opcode = static_cast<uint16_t> (f[1] | (f[2] << 8));
         const Bytes p (f.begin() + 4, f.end());
-        if (silent)
+        if (faults.silent)
             return;
 
         SimReplies out;
-        if (const Refusal* r = refusalFor (static_cast<uint8_t> (opcode & 0xFF), -1))
+        if (const SimFaults::Refusal* r = faults.refusalFor (static_cast<uint8_t> (opcode & 0xFF), -1))
             out.packet (encodeHciComplete (opcode, r->status, {}));
         else
             hci.command (opcode, p, out);
@@ -551,55 +517,55 @@ bool SimulatedReceiver::waitForFrames (size_t count, int timeoutMs) const
 void SimulatedReceiver::setSilent (bool on)
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    impl->silent = on;
+    impl->faults.silent = on;
 }
 
 void SimulatedReceiver::refuse (uint8_t opcode, uint8_t status, int subCode)
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    impl->refusals.push_back ({ opcode, status, subCode });
+    impl->faults.refusals.push_back ({ opcode, status, subCode });
 }
 
 void SimulatedReceiver::clearRefusals()
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    impl->refusals.clear();
+    impl->faults.refusals.clear();
 }
 
 void SimulatedReceiver::setCorruptChecksum (bool on)
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    impl->corruptChecksum = on;
+    impl->faults.corruptChecksum = on;
 }
 
 void SimulatedReceiver::setSplitWrites (bool on)
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    impl->splitWrites = on;
+    impl->faults.splitWrites = on;
 }
 
 void SimulatedReceiver::setGarbageBetweenFrames (bool on)
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    impl->garbage = on;
+    impl->faults.garbage = on;
 }
 
 void SimulatedReceiver::setReplyDelayMs (int delayMs)
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    impl->replyDelayMs = std::max (0, delayMs);
+    impl->faults.replyDelayMs = std::max (0, delayMs);
 }
 
 void SimulatedReceiver::setWireSpeed (bool on)
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    impl->wireSpeed = on;
+    impl->faults.wireSpeed = on;
 }
 
 void SimulatedReceiver::setIgnoreBaud (bool on)
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    impl->ignoreBaud = on;
+    impl->faults.ignoreBaud = on;
 }
 
 void SimulatedReceiver::injectPairedRecords (int count)
