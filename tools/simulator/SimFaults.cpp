@@ -15,6 +15,14 @@ const SimFaults::Refusal* SimFaults::refusalFor (uint8_t op, int subCode) const
     return nullptr;
 }
 
+void SimFaults::frameHandled()
+{
+    if (silentAfter.count())
+        silent = true;
+    if (stallAfter.count())
+        stallReads = true;
+}
+
 void SimFaults::spoil (std::vector<uint8_t>& frame, bool hci) const
 {
     if (corruptChecksum && ! hci && ! frame.empty())

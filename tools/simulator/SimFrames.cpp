@@ -79,6 +79,17 @@ std::string simHex2 (unsigned value)
     return text;
 }
 
+bool isSimDataFrame (const std::vector<uint8_t>& f)
+{
+    const int n = (f[1] << 8) | f[2];
+    return f[3] == 0x49 && n > 2 && (f[4] == 0x02 || f[4] == 0x04);
+}
+
+const char* simTraceLabel (const std::vector<uint8_t>& f)
+{
+    return f[3] == 0x14 ? "< Ack: " : isSimDataFrame (f) ? "< DSPHDR: " : "< Cmd: ";
+}
+
 std::string simTraceLine (const char* label, const std::vector<uint8_t>& bytes)
 {
     return formatTrace (label, bytes.data(), static_cast<int> (bytes.size()));

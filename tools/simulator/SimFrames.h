@@ -33,6 +33,13 @@ std::string simHex (const std::vector<uint8_t>& bytes);
 /** One byte as two lowercase hex digits, for opcodes in violation texts. */
 std::string simHex2 (unsigned value);
 
+/** The update family's data frames (DspHeader, SectionData): the only frames that may
+    be longer than a short frame. frame is a whole CommandFrame. */
+bool isSimDataFrame (const std::vector<uint8_t>& frame);
+
+/** The tool's trace label for a CommandFrame it sent. */
+const char* simTraceLabel (const std::vector<uint8_t>& frame);
+
 /** A line in the tool's trace format (label, then lowercase hex). */
 std::string simTraceLine (const char* label, const std::vector<uint8_t>& bytes);
 

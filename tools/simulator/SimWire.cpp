@@ -106,7 +106,7 @@ void SimWire::flush (SimClock::time_point now, int fd, const std::function<void 
 
 SimClock::time_point SimWire::nextWake (SimClock::time_point at, size_t inputNeeded) const
 {
-    if (! in.empty())
+    if (! in.empty() && inputNeeded > 0)
     {
         const Span& s = in.front();
         at = std::min (at, s.doneAt (std::min (s.bytes.size(), s.done + inputNeeded)));

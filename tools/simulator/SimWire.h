@@ -49,7 +49,8 @@ public:
     void flush (SimClock::time_point now, int fd, const std::function<void (SimSentFrame&&)>& sent);
 
     /** The earlier of at and when there is next something to do: inputNeeded more
-        input bytes arrived, or the next FIFO's worth of output gone. */
+        input bytes arrived (0: input is not being taken), or the next FIFO's worth
+        of output gone. */
     SimClock::time_point nextWake (SimClock::time_point at, size_t inputNeeded) const;
 
     /** Drops everything in flight (the line is gone). */

@@ -144,42 +144,70 @@ struct SimulatedReceiver::Impl
 
     // ---- input ----
 
-    /** Hands the receiver every byte that has arrived by now. */
+    /** Hands the receiver every byte that has arrived by now, while it takes input. */
     void feedInput (Clock::time_point now)
     {
-        wire.feed (now, [this] (const uint8_t* bytes, size_t n) { takeInput (bytes, n); return n; });
+        wire.feed (now, [this] (const uint8_t* bytes, size_t n) { return takeInput (bytes, n); });
     }
+
+    /** A stalled receiver takes nothing more from the line, a vanished one is gone. */
+    bool inputHeld() const { return faults.stallReads || vanishRequested; }
 
     /** When the thread next has something to do: input completing a frame (or its
         header), the next output slice leaving the wire, or an acknowledgement
         running out of time. */
     Clock::time_point nextWake (Clock::time_point now) const
     {
-        return framed.nextAckDeadline (wire.nextWake (now + idleWait, reader.bytesUntilAction()));
+        const size_t inputNeeded = inputHeld() ? 0 : reader.bytesUntilAction();
+        return framed.nextAckDeadline (wire.nextWake (now + idleWait, inputNeeded));
     }
 
-    void takeInput (const uint8_t* bytes, size_t n)
+    /** Takes bytes off the line until a fault holds input back; returns how many it took. */
+    size_t takeInput (const uint8_t* bytes, size_t n)
     {
+        if (inputHeld())
+            return 0;
         if (! faults.ignoreBaud && pty.baud() != expectedBaud())
         {
             // At the wrong speed a UART hears framing errors, not bytes.
             noise += n;
             reader.reset();
-            return;
+            return n;
         }
         for (size_t i = 0; i < n; ++i)
         {
+            if (inputHeld())
+                return i;
             switch (reader.step (bytes[i]))
             {
                 case SimFrameReader::Step::Pending:   break;
                 case SimFrameReader::Step::Noise:     ++noise; break;
-                case SimFrameReader::Step::Frame:     frameReceived(); break;
-                case SimFrameReader::Step::HciPacket: hciReceived(); break;
+                case SimFrameReader::Step::Frame:     arrived (false); break;
+                case SimFrameReader::Step::HciPacket: arrived (true); break;
                 case SimFrameReader::Step::BadLength:
                     violation ("frame length " + std::to_string (reader.badLength()) + " out of range");
                     break;
             }
         }
+        return n;
+    }
+
+    /** A whole frame (or HCI packet) from the tool: logged, then handled unless the
+        receiver vanishes on it. Faults counted in frames switch on after it. */
+    void arrived (bool hciPacket)
+    {
+        const Bytes& f = reader.frame();
+        logReceived (f, hciPacket ? "< Cmd: " : simTraceLabel (f));
+        if (faults.vanishesOnFrame())
+        {
+            vanishRequested = true;
+            return;
+        }
+        if (hciPacket)
+            hciCommand (f);
+        else
+            frameCommand (f);
+        faults.frameHandled();
     }
 
     void logReceived (const Bytes& frame, const char* label)
@@ -188,20 +216,16 @@ struct SimulatedReceiver::Impl
         logLines.push_back (simTraceLine (label, frame));
     }
 
-    void frameReceived()
+    void frameCommand (const Bytes& f)
     {
-        const Bytes& f = reader.frame();
         const int n = (f[1] << 8) | f[2];
         const uint8_t op = f[3];
-        const bool longFrame = op == 0x49 && n > 2 && (f[4] == 0x02 || f[4] == 0x04);
-        logReceived (f, op == 0x14 ? "< Ack: " : longFrame ? "< DSPHDR: " : "< Cmd: ");
-
         if (simChecksum (f.data() + 1, f.size() - 2) != f.back())
         {
             violation ("frame " + simHex (f) + " has a wrong checksum");
             return;
         }
-        if (! longFrame && (f[1] != 0 || n > 251))
+        if (! isSimDataFrame (f) && (f[1] != 0 || n > 251))
         {
             violation ("frame " + simHex (f) + " is longer than a short frame may be");
             return;
@@ -233,7 +257,9 @@ struct SimulatedReceiver::Impl
     {
         SimReplies out;
         const auto sub = firmware.command (params, out);
-        if (sub && ! faults.silent)
+        if (sub && faults.vanishesOnFirmware (*sub))
+            vanishRequested = true;
+        else if (sub && ! faults.silent)
         {
             const SimFaults::Refusal* r = faults.refusalFor (0x49, *sub);
             firmware.ackQueued();
@@ -244,10 +270,8 @@ struct SimulatedReceiver::Impl
 
     // ---- HCI (type 0xF1) ----
 
-    void hciReceived()
+    void hciCommand (const Bytes& f)
     {
-        const Bytes& f = reader.frame();
-        logReceived (f, "< Cmd: ");
         const uint16_t opcode = static_cast<uint16_t> (f[1] | (f[2] << 8));
         const Bytes p (f.begin() + 4, f.end());
         if (faults.silent)
@@ -263,6 +287,16 @@ struct SimulatedReceiver::Impl
 
     // ---- thread ----
 
+    /** Closes the pty when a vanish was asked for; what was in flight is lost with it. */
+    void vanishIfRequested()
+    {
+        if (vanishRequested && pty.isOpen())
+        {
+            wire.clear();
+            pty.close();
+        }
+    }
+
     void run()
     {
         uint8_t buffer[512];
@@ -272,12 +306,9 @@ struct SimulatedReceiver::Impl
             int fd = -1;
             {
                 std::lock_guard<std::mutex> lock (m);
-                if (vanishRequested && pty.isOpen())
-                {
-                    wire.clear();
-                    pty.close();
-                }
-                fd = pty.masterFd();
+                vanishIfRequested();
+                // A stalled receiver leaves the master unread, so the tool's writes back up.
+                fd = faults.stallReads ? -1 : pty.masterFd();
             }
 
             // Sleep until the next due time exactly (no tick), or until the tool
@@ -312,6 +343,7 @@ struct SimulatedReceiver::Impl
                 if (! chunk.empty())
                     wire.receive (now, std::move (chunk), wireBaud());
                 feedInput (now);
+                vanishIfRequested();
                 flushOutput (now);
                 checkAckTimeouts();
                 wakeAt = nextWake (Clock::now());
@@ -518,6 +550,50 @@ void SimulatedReceiver::setSilent (bool on)
 {
     std::lock_guard<std::mutex> lock (impl->m);
     impl->faults.silent = on;
+}
+
+void SimulatedReceiver::silentAfterFrames (int n)
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    if (n <= 0)
+        impl->faults.silent = true;
+    else
+        impl->faults.silentAfter.start (n);
+}
+
+void SimulatedReceiver::setStallReads (bool on)
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    impl->faults.stallReads = on;
+    impl->wake();
+}
+
+void SimulatedReceiver::stallAfterFrames (int n)
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    if (n <= 0)
+        impl->faults.stallReads = true;
+    else
+        impl->faults.stallAfter.start (n);
+    impl->wake();
+}
+
+void SimulatedReceiver::vanishAfterFrames (int n)
+{
+    if (n <= 0)
+    {
+        vanish();
+        return;
+    }
+    std::lock_guard<std::mutex> lock (impl->m);
+    impl->faults.vanishAfter.start (n);
+}
+
+void SimulatedReceiver::vanishOnFirmware (uint8_t subCode, int nth)
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    impl->faults.vanishSubCode = subCode;
+    impl->faults.vanishOnFirmware.start (std::max (1, nth));
 }
 
 void SimulatedReceiver::refuse (uint8_t opcode, uint8_t status, int subCode)
