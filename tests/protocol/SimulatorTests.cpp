@@ -1,5 +1,6 @@
 // The simulated receiver's own checks, which the other suites rely on: it must
-// notice what a faulty tool would do wrong, and reassemble firmware exactly.
+// notice what a faulty tool would do wrong, reassemble firmware exactly, and fail
+// in the ways its faults promise.
 
 #include "SimFixture.h"
 
@@ -7,12 +8,17 @@
 #include "protocol/EventReceiver.h"
 #include "protocol/Transmit.h"
 
+#include <cerrno>
+#include <functional>
+
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace
 {
+using korvasim::SimulatedReceiver;
 using korvasim::SimulatorOptions;
 
 Bytes frameOf (const Bytes& body)
@@ -38,9 +44,154 @@ void put16 (Bytes& b, uint16_t v)
     b.push_back (static_cast<uint8_t> (v & 0xFF));
 }
 
+Bytes sectionData (uint8_t kind, uint32_t offset, const Bytes& data)
+{
+    Bytes b { 0x49, 0x04, kind };
+    put32 (b, offset);
+    put16 (b, static_cast<uint16_t> (data.size()));
+    b.insert (b.end(), data.begin(), data.end());
+    return b;
+}
+
+/** A whole update, one frame per command: a two-byte MCU section sent in two pieces. */
+std::vector<Bytes> smallUpdate()
+{
+    Bytes begin { 0x49, 0x00 };
+    put32 (begin, 2);
+    put32 (begin, 0);
+    put32 (begin, 0);
+    return { frameOf (begin), frameOf ({ 0x49, 0x01, 0x12, 0x34 }),
+             frameOf (sectionData (0, 0, { 0x42 })), frameOf (sectionData (0, 1, { 0x43 })),
+             frameOf ({ 0x49, 0x05, 0x00 }), frameOf ({ 0x49, 0x06 }), frameOf ({ 0x49, 0x07 }) };
+}
+
+Bytes firmwareAck (uint8_t status)
+{
+    return frameOf ({ 0x00, 0x49, status });
+}
+
+/** The tool's end of the line with none of the tool's code in it: the pty's slave,
+    raw at 921600 baud and nonblocking, driven with plain read, write and poll. */
+class RawPort
+{
+public:
+    explicit RawPort (const std::string& path) : fd (::open (path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK))
+    {
+        termios tio;
+        if (fd >= 0 && ::tcgetattr (fd, &tio) == 0)
+        {
+            ::cfmakeraw (&tio);
+            ::cfsetispeed (&tio, B921600);
+            ::cfsetospeed (&tio, B921600);
+            ::tcsetattr (fd, TCSANOW, &tio);
+        }
+    }
+
+    ~RawPort()
+    {
+        if (fd >= 0)
+            ::close (fd);
+    }
+
+    RawPort (const RawPort&) = delete;
+    RawPort& operator= (const RawPort&) = delete;
+
+    bool isOpen() const { return fd >= 0; }
+
+    /** Writes all of bytes, waiting while the line is full; false if it stays full. */
+    bool send (const Bytes& bytes)
+    {
+        size_t off = 0;
+        while (off < bytes.size())
+        {
+            const ssize_t w = ::write (fd, bytes.data() + off, bytes.size() - off);
+            if (w > 0)
+                off += static_cast<size_t> (w);
+            else if (w >= 0 || errno != EAGAIN || ! ready (POLLOUT))
+                return false;
+        }
+        return true;
+    }
+
+    /** Reads count bytes, waiting for each; fewer when the line stays quiet or fails. */
+    Bytes read (size_t count)
+    {
+        Bytes got;
+        uint8_t buffer[256];
+        while (got.size() < count)
+        {
+            const ssize_t n = ::read (fd, buffer, std::min (sizeof (buffer), count - got.size()));
+            if (n > 0)
+                got.insert (got.end(), buffer, buffer + n);
+            else if (n == 0 || errno != EAGAIN || ! ready (POLLIN))
+                break;
+        }
+        return got;
+    }
+
+    /** Writes filler (never a frame start) until the line stays full: the bytes
+        written then, or -1 when it still drained after limit bytes. A full line that
+        makes room again within a moment is only being read slowly. */
+    long fill (long limit)
+    {
+        const Bytes filler (4096, 0x55);
+        long total = 0;
+        while (total < limit)
+        {
+            const ssize_t w = ::write (fd, filler.data(), filler.size());
+            if (w > 0)
+                total += w;
+            else if (w >= 0 || errno != EAGAIN)
+                return -1;
+            else if (! ready (POLLOUT, 200))
+                return total;
+        }
+        return -1;
+    }
+
+    /** True when the line hangs up, as it does once the receiver's end is closed. */
+    bool hangsUp()
+    {
+        pollfd p { fd, POLLIN, 0 };
+        return ::poll (&p, 1, 5000) == 1 && (p.revents & POLLHUP) != 0;
+    }
+
+private:
+    bool ready (short events, int timeoutMs = 5000)
+    {
+        pollfd p { fd, events, 0 };
+        return ::poll (&p, 1, timeoutMs) == 1 && (p.revents & events) != 0;
+    }
+
+    int fd;
+};
+
 class Simulator : public SimFixture
 {
 protected:
+    /** A receiver of type with the raw port on it (the one before stopped and checked). */
+    void startRaw (uint8_t type)
+    {
+        port.reset();
+        if (sim != nullptr)
+        {
+            EXPECT_TRUE (sim->violations().empty()) << describeViolations();
+            sim->stop();
+        }
+        SimulatorOptions options;
+        options.type = type;
+        sim = std::make_unique<SimulatedReceiver> (options);
+        ASSERT_TRUE (sim->start());
+        port = std::make_unique<RawPort> (sim->slavePath());
+        ASSERT_TRUE (port->isOpen());
+    }
+
+    void TearDown() override
+    {
+        port.reset();
+        SimFixture::TearDown();
+    }
+
     void write (const Bytes& f) { writePacket (index, f.data(), static_cast<int> (f.size())); }
 
     /** Sends a frame (opcode + parameters; none when empty) and polls the tool's
@@ -60,14 +211,7 @@ protected:
         return EventResult::None;
     }
 
-    Bytes sectionData (uint8_t kind, uint32_t offset, const Bytes& data)
-    {
-        Bytes b { 0x49, 0x04, kind };
-        put32 (b, offset);
-        put16 (b, static_cast<uint16_t> (data.size()));
-        b.insert (b.end(), data.begin(), data.end());
-        return b;
-    }
+    std::unique_ptr<RawPort> port;
 };
 
 TEST_F (Simulator, AnswersOnlyAtItsBaudRate)
@@ -195,19 +339,94 @@ TEST_F (Simulator, ReassemblesFirmwareAndChecksLockStep)
     expectNoViolations = false;
 }
 
-TEST_F (Simulator, RefusesAFirmwareSubCode)
+TEST_F (Simulator, RefusesOnlyTheFirmwareSubCodeAskedFor)
 {
-    startSim (0xF0);
-    sim->refuse (0x49, 0x03, 0x04);
-    pollEvents (*job, true);
-    Bytes begin { 0x49, 0x00 };
-    put32 (begin, 1);
-    put32 (begin, 0);
-    put32 (begin, 0);
-    EXPECT_EQ (exchange (begin), EventResult::AckCmd49);
-    EXPECT_EQ (exchange ({ 0x49, 0x01, 0x00, 0x01 }), EventResult::AckCmd49);
-    EXPECT_EQ (exchange (sectionData (0, 0, { 0x42 })), EventResult::Rejected);
-    EXPECT_EQ (sim->firmware().mcu, Bytes { 0x42 }) << "the frame itself arrived";
+    const struct
+    {
+        const char* name;
+        uint8_t subCode;
+    } cases[] = {
+        { "SectionData", 0x04 },
+        { "UpdateClose", 0x07 },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        startRaw (0xF2);
+        sim->refuse (0x49, 0x03, c.subCode);
+        for (const Bytes& frame : smallUpdate())
+        {
+            ASSERT_TRUE (port->send (frame));
+            EXPECT_EQ (port->read (7), firmwareAck (frame[4] == c.subCode ? 0x03 : 0x00)) << "sub-code " << int (frame[4]);
+        }
+        const auto fw = sim->firmware();
+        EXPECT_EQ (fw.mcu, (Bytes { 0x42, 0x43 })) << "a refused frame still arrives";
+        EXPECT_TRUE (fw.closed);
+    }
+}
+
+TEST_F (Simulator, StalledReadsBackUpTheLineUntilResumed)
+{
+    startRaw (0xF0);
+    sim->setStallReads (true);
+    const long written = port->fill (1L << 20);
+    ASSERT_GT (written, 0) << "the line kept draining";
+    EXPECT_EQ (sim->noiseBytes(), 0u);
+
+    sim->setStallReads (false);
+    EXPECT_TRUE (sim->waitFor ([&] { return sim->noiseBytes() == static_cast<uint64_t> (written); }));
+    ASSERT_TRUE (port->send (frameOf ({ 0x06, 0x00, 0x00, 0x00, 0x00 })));
+    EXPECT_EQ (port->read (7), frameOf ({ 0x00, 0x06, 0x00 }));
+}
+
+TEST_F (Simulator, FaultsStrikeMidTransfer)
+{
+    enum class Then { Unanswered, LineFills, HangsUp };
+    const struct
+    {
+        const char* name;
+        std::function<void (SimulatedReceiver&)> arm;
+        size_t answered;             // frames of the update answered before the fault shows
+        Then then;                   // what the next frame meets
+    } cases[] = {
+        { "silent after 3 frames", [] (SimulatedReceiver& s) { s.silentAfterFrames (3); }, 3, Then::Unanswered },
+        { "stalled after 3 frames", [] (SimulatedReceiver& s) { s.stallAfterFrames (3); }, 3, Then::LineFills },
+        { "vanished on the 4th frame", [] (SimulatedReceiver& s) { s.vanishAfterFrames (4); }, 3, Then::HangsUp },
+        { "vanished on the 2nd SectionData", [] (SimulatedReceiver& s) { s.vanishOnFirmware (0x04, 2); }, 3, Then::HangsUp },
+    };
+    const auto update = smallUpdate();
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        startRaw (0xF2);
+        c.arm (*sim);
+        for (size_t i = 0; i < c.answered; ++i)
+        {
+            ASSERT_TRUE (port->send (update[i]));
+            ASSERT_EQ (port->read (7), firmwareAck (0x00));
+        }
+        ASSERT_TRUE (port->send (update[c.answered]));
+        switch (c.then)
+        {
+            case Then::Unanswered:
+            {
+                // Sent once the frame is in, the marker would queue behind an answer to it.
+                ASSERT_TRUE (sim->waitForFrames (c.answered + 1));
+                const Bytes marker = frameOf ({ 0x00, 0x7F, 0x00 });
+                sim->injectRaw (marker);
+                EXPECT_EQ (port->read (marker.size()), marker) << "the frame was answered";
+                break;
+            }
+            case Then::LineFills:
+                EXPECT_GT (port->fill (1L << 20), 0) << "the line kept draining";
+                EXPECT_EQ (sim->receivedFrames().size(), c.answered);
+                break;
+            case Then::HangsUp:
+                EXPECT_TRUE (port->hangsUp());
+                EXPECT_EQ (sim->sentFrames().size(), c.answered) << "the last frame was answered";
+                break;
+        }
+    }
 }
 
 TEST_F (Simulator, WireSpeedPacingStillAnswers)

@@ -5,6 +5,7 @@
 
 #include "tools/simulator/SimulatedReceiver.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -32,7 +33,13 @@ void usage()
         "  --version MAJ.MIN        firmware version bytes in hex (default 1.05)\n"
         "  --restart-ms N           restart time after 0x02/0xD1 (default 300)\n"
         "  --silent                 answer nothing\n"
-        "  --refuse OP[:STATUS[:SUB]]  refuse a command (hex), e.g. 35:01 or 49:01:04\n"
+        "  --silent-after N         answer N frames, then nothing\n"
+        "  --stall                  read nothing: the tool's writes back up and block\n"
+        "  --stall-after N          read and answer N frames, then read nothing\n"
+        "  --vanish-after N         close the pty as the Nth frame arrives (N >= 1)\n"
+        "  --vanish-on SUB[:NTH]    close the pty as the NTH (default 1st) 0x49 command\n"
+        "                           with sub-code SUB (hex) arrives, e.g. 04:3\n"
+        "  --refuse OP[:STATUS[:SUB]]  refuse a command (hex), e.g. 35:01 or 49:01:07\n"
         "  --bad-checksum           send frames with a wrong checksum\n"
         "  --split                  write frames in pieces\n"
         "  --garbage                write noise between frames\n"
@@ -48,6 +55,19 @@ bool parseHexByte (const char* text, unsigned& value)
     value = static_cast<unsigned> (std::strtoul (text, &end, 16));
     return end != text && value <= 0xFF;
 }
+
+/** A count or time in decimal, from 0 up; exits with a message otherwise. */
+int parseCount (const std::string& option, const char* text)
+{
+    char* end = nullptr;
+    const long value = std::strtol (text, &end, 10);
+    if (end == text || *end != '\0' || value < 0 || value > 1'000'000'000)
+    {
+        std::fprintf (stderr, "korva-sim: %s takes a number, not '%s'\n", option.c_str(), text);
+        std::exit (2);
+    }
+    return static_cast<int> (value);
+}
 }
 
 int main (int argc, char** argv)
@@ -56,7 +76,10 @@ int main (int argc, char** argv)
     struct Refusal { unsigned op, status; int sub; };
     std::vector<Refusal> refusals;
     bool silent = false, badChecksum = false, split = false, garbage = false, wire = false, anyBaud = false;
+    bool stall = false;
     int delayMs = 0, paired = 0;
+    int silentAfter = -1, stallAfter = -1, vanishAfter = -1; // -1: not asked for
+    int vanishSub = -1, vanishNth = 1;
 
     for (int i = 1; i < argc; ++i)
     {
@@ -83,10 +106,36 @@ int main (int argc, char** argv)
         }
         else if (arg == "--link")        options.linkPath = value();
         else if (arg == "--name")        options.factory.name = value();
-        else if (arg == "--restart-ms")  options.restartDelayMs = std::atoi (value());
-        else if (arg == "--delay-ms")    delayMs = std::atoi (value());
-        else if (arg == "--paired")      paired = std::atoi (value());
+        else if (arg == "--restart-ms")  options.restartDelayMs = parseCount (arg, value());
+        else if (arg == "--delay-ms")    delayMs = parseCount (arg, value());
+        else if (arg == "--paired")      paired = parseCount (arg, value());
         else if (arg == "--silent")      silent = true;
+        else if (arg == "--silent-after") silentAfter = parseCount (arg, value());
+        else if (arg == "--stall")       stall = true;
+        else if (arg == "--stall-after") stallAfter = parseCount (arg, value());
+        else if (arg == "--vanish-after")
+        {
+            vanishAfter = parseCount (arg, value());
+            if (vanishAfter < 1)
+            {
+                std::fprintf (stderr, "korva-sim: --vanish-after counts from 1\n");
+                return 2;
+            }
+        }
+        else if (arg == "--vanish-on")
+        {
+            const std::string spec = value();
+            unsigned sub = 0;
+            const size_t colon = spec.find (':');
+            if (! parseHexByte (spec.c_str(), sub))
+            {
+                std::fprintf (stderr, "korva-sim: bad --vanish-on %s\n", spec.c_str());
+                return 2;
+            }
+            vanishSub = static_cast<int> (sub);
+            if (colon != std::string::npos)
+                vanishNth = std::max (1, parseCount (arg, spec.c_str() + colon + 1));
+        }
         else if (arg == "--bad-checksum") badChecksum = true;
         else if (arg == "--split")       split = true;
         else if (arg == "--garbage")     garbage = true;
@@ -130,8 +179,16 @@ int main (int argc, char** argv)
                 return 2;
             }
             const size_t c2 = c1 == std::string::npos ? c1 : refusal.find (':', c1 + 1);
-            if (c2 != std::string::npos && parseHexByte (refusal.c_str() + c2 + 1, sub))
+            if (c2 != std::string::npos)
+            {
+                // A sub-code that does not parse must not widen the refusal to every sub-code.
+                if (! parseHexByte (refusal.c_str() + c2 + 1, sub))
+                {
+                    std::fprintf (stderr, "korva-sim: bad --refuse %s\n", refusal.c_str());
+                    return 2;
+                }
                 r.sub = static_cast<int> (sub);
+            }
             refusals.push_back (r);
         }
         else if (arg == "--help" || arg == "-h")
@@ -160,6 +217,15 @@ int main (int argc, char** argv)
     sim.setReplyDelayMs (delayMs);
     sim.setWireSpeed (wire);
     sim.setIgnoreBaud (anyBaud);
+    sim.setStallReads (stall);
+    if (silentAfter >= 0)
+        sim.silentAfterFrames (silentAfter);
+    if (stallAfter >= 0)
+        sim.stallAfterFrames (stallAfter);
+    if (vanishAfter >= 1)
+        sim.vanishAfterFrames (vanishAfter);
+    if (vanishSub >= 0)
+        sim.vanishOnFirmware (static_cast<uint8_t> (vanishSub), vanishNth);
     for (const auto& r : refusals)
         sim.refuse (static_cast<uint8_t> (r.op), static_cast<uint8_t> (r.status), r.sub);
 

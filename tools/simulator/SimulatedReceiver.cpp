@@ -1,18 +1,20 @@
 #include "tools/simulator/SimulatedReceiver.h"
 
+#include "tools/simulator/SimFaults.h"
+#include "tools/simulator/SimFirmwareUpdate.h"
+#include "tools/simulator/SimFrameReader.h"
+#include "tools/simulator/SimFramedReceiver.h"
 #include "tools/simulator/SimFrames.h"
+#include "tools/simulator/SimHciReceiver.h"
+#include "tools/simulator/SimPty.h"
+#include "tools/simulator/SimReplies.h"
+#include "tools/simulator/SimWire.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <cstring>
-#include <deque>
-#include <map>
 
 #include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace korvasim
@@ -20,82 +22,11 @@ namespace korvasim
 
 namespace
 {
-using Clock = std::chrono::steady_clock;
+using Clock = SimClock;
 using Bytes = std::vector<uint8_t>;
 
-constexpr int memorySize = 2048;
-constexpr uint16_t memIdentity = 0x07BA;
-constexpr uint16_t memName = 0x0500;
-constexpr uint16_t memPin = 0x0047;
-constexpr uint16_t memPinSwitch = 0x00B5;
-constexpr uint8_t switchOn = 0x82;
-constexpr uint8_t switchOff = 0x92;
-constexpr int maxChunk = 489;
 constexpr int splitGapMs = 12;
-constexpr size_t fifoBytes = 16;          // paced output reaches the tool in slices this large, like a UART FIFO
 constexpr auto idleWait = std::chrono::milliseconds (50); // upper bound on a wait; wake-ups come through the pipe
-
-const Bytes garbageBytes { 0x55, 0x13, 0xFF, 0x00, 0x7E };
-
-std::string hex2 (unsigned v)
-{
-    char text[8];
-    std::snprintf (text, sizeof (text), "%02x", v & 0xFFu);
-    return text;
-}
-
-uint32_t be32 (const uint8_t* p)
-{
-    return (uint32_t (p[0]) << 24) | (uint32_t (p[1]) << 16) | (uint32_t (p[2]) << 8) | p[3];
-}
-
-uint16_t be16 (const uint8_t* p)
-{
-    return static_cast<uint16_t> ((p[0] << 8) | p[1]);
-}
-
-bool pinIsEmpty (const std::array<uint8_t, 4>& pin)
-{
-    return pin[0] == 0 && pin[1] == 0 && pin[2] == 0 && pin[3] == 0;
-}
-
-uint32_t baudOf (speed_t s)
-{
-    switch (s)
-    {
-        case B9600:    return 9600;
-        case B19200:   return 19200;
-        case B38400:   return 38400;
-        case B57600:   return 57600;
-        case B115200:  return 115200;
-        case B230400:  return 230400;
-        case B460800:  return 460800;
-        case B921600:  return 921600;
-        default:       return 0;
-    }
-}
-
-/** Firmware section order the update family must follow. */
-enum class FwPhase { Idle, Begun, Mcu, McuEnded, DspHeader, Dsp, DspEnded, Config, ConfigEnded, Ended, Closed };
-
-const char* phaseName (FwPhase p)
-{
-    switch (p)
-    {
-        case FwPhase::Idle:        return "idle";
-        case FwPhase::Begun:       return "begun";
-        case FwPhase::Mcu:         return "MCU section";
-        case FwPhase::McuEnded:    return "after MCU section";
-        case FwPhase::DspHeader:   return "DSP header";
-        case FwPhase::Dsp:         return "DSP section";
-        case FwPhase::DspEnded:    return "after DSP section";
-        case FwPhase::Config:      return "config section";
-        case FwPhase::ConfigEnded: return "after config section";
-        case FwPhase::Ended:       return "after UpdateEnd";
-        case FwPhase::Closed:      return "closed";
-    }
-    return "?";
-}
 } // namespace
 
 bool StoredSettings::operator== (const StoredSettings& o) const
@@ -107,156 +38,46 @@ bool StoredSettings::operator== (const StoredSettings& o) const
 
 struct SimulatedReceiver::Impl
 {
-    /** Bytes on the wire from start on, one every 10 bits at baud (all at once when baud is 0). */
-    struct WireSpan
+    explicit Impl (SimulatorOptions o)
+        : options (std::move (o)), framed (options), hci (options.factory), reader (isHci())
     {
-        Clock::time_point start;
-        uint32_t baud = 0;
-        Bytes bytes;
-        size_t done = 0;           // bytes already written (output) or taken (input)
-
-        /** When the count-th byte has fully crossed the wire. */
-        Clock::time_point doneAt (size_t count) const
-        {
-            if (baud == 0)
-                return start;
-            return start + std::chrono::nanoseconds (static_cast<long long> (count) * 10'000'000'000LL / baud);
-        }
-
-        /** How many bytes have fully crossed the wire by now. */
-        size_t doneBy (Clock::time_point now) const
-        {
-            if (now < start)
-                return 0;
-            if (baud == 0 || now >= doneAt (bytes.size()))
-                return bytes.size();
-            const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds> (now - start).count();
-            return std::min (bytes.size(), static_cast<size_t> (elapsed * static_cast<long long> (baud) / 10'000'000'000LL));
-        }
-    };
-
-    struct Outgoing : WireSpan
-    {
-        bool logAsFrame = false;   // last piece of a frame: logged and tracked when written
-        Bytes frame;               // whole frame (for the log), on the last piece
-        int eventOpcode = -1;      // event that the tool must acknowledge
-        bool firmwareAck = false;  // the acknowledgement of a 0x49 command
-    };
-
-    struct PendingAck
-    {
-        uint8_t opcode;
-        Clock::time_point sentAt;
-    };
-
-    struct Refusal
-    {
-        uint8_t opcode;
-        uint8_t status;
-        int subCode;
-    };
-
-    explicit Impl (SimulatorOptions o) : options (std::move (o)), stored (options.factory)
-    {
-        resetMemory();
     }
 
-    // ---- configuration (under m) ----
+    // ---- configuration and the receiver's state (under m) ----
     SimulatorOptions options;
     mutable std::mutex m;
-    StoredSettings stored;
-    uint8_t memory[memorySize] = {};
-
-    // ---- faults (under m) ----
-    bool silent = false;
-    bool corruptChecksum = false;
-    bool splitWrites = false;
-    bool garbage = false;
-    int replyDelayMs = 0;
-    bool wireSpeed = false;
-    bool ignoreBaud = false;
-    std::vector<Refusal> refusals;
+    SimFramedReceiver framed;   // types 0xF0 / 0xF2; also the event acknowledgements
+    SimHciReceiver hci;         // type 0xF1; kept in step with the settings of the others
+    SimFirmwareUpdate firmware; // the update family, on any type
+    SimFaults faults;           // switched from outside at any time
 
     // ---- logs (under m) ----
     std::vector<Bytes> received, sent;
     std::vector<std::string> violationLog;
-    std::vector<PendingAck> pending;
-    std::vector<FirmwareCommand> fwCommands;
-    FirmwareImageReceived fw;
-    FwPhase fwPhase = FwPhase::Idle;
-    bool fwAwaitingAck = false;
     uint64_t noise = 0;
     std::function<void (const std::string&)> logger;
 
     // ---- pty and thread ----
-    int master = -1;
-    int slaveHold = -1;
-    std::string slaveName;
+    SimPty pty;
     std::thread thread;
     std::atomic<bool> running { false };
     bool vanishRequested = false; // the thread closes the pty, so it never polls a closed fd
     int wakeRead = -1, wakeWrite = -1; // self-pipe: work queued from outside ends the thread's wait
 
-    // ---- receive assembly (thread only) ----
-    enum class RxState { Start, LenHigh, LenLow, Body, Checksum, HciOpLow, HciOpHigh, HciLen, HciParams };
-    RxState rx = RxState::Start;
-    Bytes rxFrame;
-    int rxNeed = 0;
-
-    std::deque<Outgoing> outQueue;
-    Clock::time_point lastDue {};          // when the last queued output leaves the wire
-    std::deque<WireSpan> inQueue;
-    Clock::time_point inputBusyUntil {};   // when the last input read arrives over the wire
+    // ---- the line (under m) ----
+    SimFrameReader reader;
+    SimWire wire;
     std::vector<std::string> logLines; // emitted outside the lock
 
     bool isHci() const { return options.type == 0xF1; }
     uint32_t expectedBaud() const { return isHci() ? 115200u : 921600u; }
 
-    // ---- memory model of a 0xF1 module ----
-
-    void writeSettingsToMemory (const StoredSettings& s)
-    {
-        const size_t n = std::min<size_t> (s.name.size(), 31);
-        memory[memName] = static_cast<uint8_t> (n);
-        std::memset (memory + memName + 1, 0, 32);
-        std::memcpy (memory + memName + 1, s.name.data(), n);
-        std::memcpy (memory + memPin, s.pin.data(), 4);
-        memory[memPinSwitch] = pinIsEmpty (s.pin) ? switchOff : switchOn;
-    }
-
-    void resetMemory()
-    {
-        std::memset (memory, 0, sizeof (memory));
-        std::memcpy (memory + memIdentity, "MCHP", 4);
-        writeSettingsToMemory (options.factory);
-    }
-
-    StoredSettings settingsFromMemory() const
-    {
-        StoredSettings s = options.factory;
-        const int n = std::min<int> (memory[memName], 32);
-        s.name.assign (reinterpret_cast<const char*> (memory + memName + 1), static_cast<size_t> (n));
-        if (memory[memPinSwitch] == switchOn)
-            std::memcpy (s.pin.data(), memory + memPin, 4);
-        else
-            s.pin = { { 0, 0, 0, 0 } };
-        return s;
-    }
-
     // ---- output ----
 
     void violation (const std::string& text) { violationLog.push_back (text); }
 
-    /** Output that goes onto the wire at earliest, or after what is queued before it. */
-    Outgoing scheduleOutput (Clock::time_point earliest, Bytes bytes)
-    {
-        Outgoing o;
-        o.start = std::max (earliest, lastDue);
-        o.baud = wireSpeed ? currentBaud() : 0;
-        o.bytes = std::move (bytes);
-        lastDue = o.doneAt (o.bytes.size());
-        return o;
-    }
+    /** The pace of the wire: the line's baud rate when paced, else none. */
+    uint32_t wireBaud() const { return faults.wireSpeed ? pty.baud() : 0; }
 
     /** Ends the thread's wait so it looks at newly queued work. */
     void wake()
@@ -268,289 +89,125 @@ struct SimulatedReceiver::Impl
         }
     }
 
-    uint32_t currentBaud() const
-    {
-        termios tio;
-        if (master >= 0 && ::tcgetattr (master, &tio) == 0)
-            if (const uint32_t b = baudOf (::cfgetospeed (&tio)))
-                return b;
-        return 921600;
-    }
-
+    /** Queues a frame with the output faults switched on; a reply delay holds it back. */
     void queueFrame (Bytes frame, int eventOpcode, bool firmwareAck, int extraDelayMs = 0)
     {
-        const auto now = Clock::now() + std::chrono::milliseconds (replyDelayMs + extraDelayMs);
-        if (corruptChecksum && ! isHci() && ! frame.empty())
-            frame.back() ^= 0x5A;
+        const auto now = Clock::now() + std::chrono::milliseconds (faults.replyDelayMs + extraDelayMs);
+        faults.spoil (frame, isHci());
+        if (faults.garbage)
+            wire.send (now, SimFaults::garbageBytes, wireBaud());
 
-        if (garbage)
-            outQueue.push_back (scheduleOutput (now, garbageBytes));
-
-        std::vector<Bytes> pieces;
-        if (splitWrites && frame.size() > 3)
-        {
-            const size_t mid = 2 + (frame.size() - 2) / 2;
-            pieces.emplace_back (frame.begin(), frame.begin() + 2);
-            pieces.emplace_back (frame.begin() + 2, frame.begin() + static_cast<long> (mid));
-            pieces.emplace_back (frame.begin() + static_cast<long> (mid), frame.end());
-        }
-        else
-        {
-            pieces.push_back (frame);
-        }
+        std::vector<Bytes> pieces = faults.pieces (frame);
 
         // Acknowledgement expectations and lock-step release take effect with the
         // last piece, when the tool can have seen the whole frame.
         for (size_t i = 0; i < pieces.size(); ++i)
         {
             const bool last = i + 1 == pieces.size();
-            const auto earliest = i == 0 ? now : lastDue + std::chrono::milliseconds (splitGapMs);
-            Outgoing o = scheduleOutput (earliest, std::move (pieces[i]));
-            o.logAsFrame = last;
+            const auto earliest = i == 0 ? now : wire.outputDue() + std::chrono::milliseconds (splitGapMs);
+            std::optional<SimSentFrame> frameEnd;
             if (last)
-            {
-                o.frame = frame;
-                o.eventOpcode = eventOpcode;
-                o.firmwareAck = firmwareAck;
-            }
-            outQueue.push_back (std::move (o));
+                frameEnd = SimSentFrame { frame, eventOpcode, firmwareAck };
+            wire.send (earliest, std::move (pieces[i]), wireBaud(), std::move (frameEnd));
         }
     }
 
-    void queueEvent (uint8_t opcode, const Bytes& params, int extraDelayMs = 0)
+    /** Sends what handling a frame produced and logs what the tool did wrong. */
+    void apply (const SimReplies& out)
     {
-        queueFrame (encodeSimFrame (opcode, params), opcode == 0x00 ? -1 : opcode, false, extraDelayMs);
+        violationLog.insert (violationLog.end(), out.violations().begin(), out.violations().end());
+        for (const auto& r : out.replies())
+            queueFrame (r.frame, r.eventOpcode, r.firmwareAck, r.extraDelayMs);
     }
 
-    void queueCommandAck (uint8_t op, uint8_t status)
-    {
-        queueFrame (encodeSimFrame (0x00, { op, status }), -1, op == 0x49);
-    }
-
-    /** Writes every queued byte that has crossed the wire by now; a piece counts
+    /** Writes every queued byte that has crossed the wire by now; a frame counts
         as sent (logged, acknowledgement expected) with its last byte. */
     void flushOutput (Clock::time_point now)
     {
-        while (! outQueue.empty() && outQueue.front().start <= now)
+        wire.flush (now, pty.masterFd(), [this] (SimSentFrame&& o)
         {
-            Outgoing& front = outQueue.front();
-            const size_t ready = front.doneBy (now);
-            if (master >= 0)
-            {
-                size_t off = front.done;
-                while (off < ready)
-                {
-                    const ssize_t w = ::write (master, front.bytes.data() + off, ready - off);
-                    if (w > 0)
-                        off += static_cast<size_t> (w);
-                    else if (w < 0 && (errno == EAGAIN || errno == EINTR))
-                        std::this_thread::sleep_for (std::chrono::milliseconds (1));
-                    else
-                        break;
-                }
-            }
-            front.done = ready;
-            if (ready < front.bytes.size())
-                break;
-
-            Outgoing o = std::move (front);
-            outQueue.pop_front();
-            if (o.logAsFrame)
-            {
-                sent.push_back (o.frame);
-                logLines.push_back (simTraceLine ("> Evt: ", o.frame));
-                if (o.eventOpcode >= 0)
-                    pending.push_back ({ static_cast<uint8_t> (o.eventOpcode), Clock::now() });
-                if (o.firmwareAck)
-                    fwAwaitingAck = false;
-            }
-        }
+            sent.push_back (o.frame);
+            logLines.push_back (simTraceLine ("> Evt: ", o.frame));
+            if (o.eventOpcode >= 0)
+                framed.eventSent (static_cast<uint8_t> (o.eventOpcode), Clock::now());
+            if (o.firmwareAck)
+                firmware.ackSent();
+        });
     }
 
     void checkAckTimeouts()
     {
-        const auto limit = Clock::now() - std::chrono::milliseconds (options.ackTimeoutMs);
-        for (auto it = pending.begin(); it != pending.end();)
-        {
-            if (it->sentAt < limit)
-            {
-                violation ("event " + hex2 (it->opcode) + " was not acknowledged");
-                it = pending.erase (it);
-            }
-            else
-            {
-                ++it;
-            }
-        }
+        SimReplies out;
+        framed.expireAcks (Clock::now(), out);
+        apply (out);
     }
 
     // ---- input ----
 
-    /** Input read from the pty at now: at wire speed its bytes arrive one after
-        another from when the wire is free, otherwise all at once. */
-    void queueInput (Clock::time_point now, Bytes chunk)
-    {
-        WireSpan in;
-        in.start = wireSpeed ? std::max (now, inputBusyUntil) : now;
-        in.baud = wireSpeed ? currentBaud() : 0;
-        in.bytes = std::move (chunk);
-        inputBusyUntil = in.doneAt (in.bytes.size());
-        inQueue.push_back (std::move (in));
-    }
-
-    /** Hands the receiver every byte that has arrived by now. */
+    /** Hands the receiver every byte that has arrived by now, while it takes input. */
     void feedInput (Clock::time_point now)
     {
-        while (! inQueue.empty())
-        {
-            WireSpan& front = inQueue.front();
-            const size_t ready = front.doneBy (now);
-            if (ready > front.done)
-                takeInput (front.bytes.data() + front.done, ready - front.done);
-            front.done = ready;
-            if (ready < front.bytes.size())
-                break;
-            inQueue.pop_front();
-        }
+        wire.feed (now, [this] (const uint8_t* bytes, size_t n) { return takeInput (bytes, n); });
     }
 
-    /** Bytes the receiver must hear before it can act: the rest of the frame
-        when its length is known, else the rest of its header. */
-    size_t bytesUntilAction() const
-    {
-        switch (rx)
-        {
-            case RxState::Start:     return isHci() ? 4 : 3;
-            case RxState::LenHigh:   return 2;
-            case RxState::LenLow:    return 1;
-            case RxState::Body:      return static_cast<size_t> (rxNeed) + 1;
-            case RxState::Checksum:  return 1;
-            case RxState::HciOpLow:  return 3;
-            case RxState::HciOpHigh: return 2;
-            case RxState::HciLen:    return 1;
-            case RxState::HciParams: return static_cast<size_t> (rxNeed);
-        }
-        return 1;
-    }
+    /** A stalled receiver takes nothing more from the line, a vanished one is gone. */
+    bool inputHeld() const { return faults.stallReads || vanishRequested; }
 
     /** When the thread next has something to do: input completing a frame (or its
         header), the next output slice leaving the wire, or an acknowledgement
         running out of time. */
     Clock::time_point nextWake (Clock::time_point now) const
     {
-        Clock::time_point at = now + idleWait;
-        if (! inQueue.empty())
-        {
-            const WireSpan& in = inQueue.front();
-            at = std::min (at, in.doneAt (std::min (in.bytes.size(), in.done + bytesUntilAction())));
-        }
-        if (! outQueue.empty())
-        {
-            const Outgoing& out = outQueue.front();
-            at = std::min (at, out.doneAt (std::min (out.bytes.size(), out.done + fifoBytes)));
-        }
-        if (! pending.empty())
-            at = std::min (at, pending.front().sentAt + std::chrono::milliseconds (options.ackTimeoutMs));
-        return at;
+        const size_t inputNeeded = inputHeld() ? 0 : reader.bytesUntilAction();
+        return framed.nextAckDeadline (wire.nextWake (now + idleWait, inputNeeded));
     }
 
-    void takeInput (const uint8_t* bytes, size_t n)
+    /** Takes bytes off the line until a fault holds input back; returns how many it took. */
+    size_t takeInput (const uint8_t* bytes, size_t n)
     {
-        if (! ignoreBaud && currentBaud() != expectedBaud())
+        if (inputHeld())
+            return 0;
+        if (! faults.ignoreBaud && pty.baud() != expectedBaud())
         {
             // At the wrong speed a UART hears framing errors, not bytes.
             noise += n;
-            rx = RxState::Start;
-            return;
+            reader.reset();
+            return n;
         }
         for (size_t i = 0; i < n; ++i)
-            stepInput (bytes[i]);
-    }
-
-    void stepInput (uint8_t b)
-    {
-        switch (rx)
         {
-            case RxState::Start:
-                if (! isHci() && b == 0xAA)
-                {
-                    rxFrame.assign (1, b);
-                    rx = RxState::LenHigh;
-                }
-                else if (isHci() && b == 0x01)
-                {
-                    rxFrame.assign (1, b);
-                    rx = RxState::HciOpLow;
-                }
-                else
-                {
-                    ++noise;
-                }
-                break;
-
-            case RxState::LenHigh:
-                rxFrame.push_back (b);
-                rx = RxState::LenLow;
-                break;
-
-            case RxState::LenLow:
-                rxFrame.push_back (b);
-                rxNeed = (rxFrame[1] << 8) | b;
-                if (rxNeed == 0 || rxNeed > maxChunk + 9)
-                {
-                    violation ("frame length " + std::to_string (rxNeed) + " out of range");
-                    rx = RxState::Start;
+            if (inputHeld())
+                return i;
+            switch (reader.step (bytes[i]))
+            {
+                case SimFrameReader::Step::Pending:   break;
+                case SimFrameReader::Step::Noise:     ++noise; break;
+                case SimFrameReader::Step::Frame:     arrived (false); break;
+                case SimFrameReader::Step::HciPacket: arrived (true); break;
+                case SimFrameReader::Step::BadLength:
+                    violation ("frame length " + std::to_string (reader.badLength()) + " out of range");
                     break;
-                }
-                rx = RxState::Body;
-                break;
-
-            case RxState::Body:
-                rxFrame.push_back (b);
-                if (--rxNeed == 0)
-                    rx = RxState::Checksum;
-                break;
-
-            case RxState::Checksum:
-                rxFrame.push_back (b);
-                rx = RxState::Start;
-                frameReceived();
-                break;
-
-            case RxState::HciOpLow:
-            case RxState::HciOpHigh:
-                rxFrame.push_back (b);
-                rx = rx == RxState::HciOpLow ? RxState::HciOpHigh : RxState::HciLen;
-                break;
-
-            case RxState::HciLen:
-                rxFrame.push_back (b);
-                rxNeed = b;
-                rx = RxState::HciParams;
-                if (rxNeed == 0)
-                {
-                    rx = RxState::Start;
-                    hciReceived();
-                }
-                break;
-
-            case RxState::HciParams:
-                rxFrame.push_back (b);
-                if (--rxNeed == 0)
-                {
-                    rx = RxState::Start;
-                    hciReceived();
-                }
-                break;
+            }
         }
+        return n;
     }
 
-    const Refusal* refusalFor (uint8_t op, int subCode) const
+    /** A whole frame (or HCI packet) from the tool: logged, then handled unless the
+        receiver vanishes on it. Faults counted in frames switch on after it. */
+    void arrived (bool hciPacket)
     {
-        for (const auto& r : refusals)
-            if (r.opcode == op && (r.subCode < 0 || r.subCode == subCode))
-                return &r;
-        return nullptr;
+        const Bytes& f = reader.frame();
+        logReceived (f, hciPacket ? "< Cmd: " : simTraceLabel (f));
+        if (faults.vanishesOnFrame())
+        {
+            vanishRequested = true;
+            return;
+        }
+        if (hciPacket)
+            hciCommand (f);
+        else
+            frameCommand (f);
+        faults.frameHandled();
     }
 
     void logReceived (const Bytes& frame, const char* label)
@@ -559,29 +216,27 @@ struct SimulatedReceiver::Impl
         logLines.push_back (simTraceLine (label, frame));
     }
 
-    void frameReceived()
+    void frameCommand (const Bytes& f)
     {
-        const Bytes& f = rxFrame;
         const int n = (f[1] << 8) | f[2];
         const uint8_t op = f[3];
-        const bool longFrame = op == 0x49 && n > 2 && (f[4] == 0x02 || f[4] == 0x04);
-        logReceived (f, op == 0x14 ? "< Ack: " : longFrame ? "< DSPHDR: " : "< Cmd: ");
-
         if (simChecksum (f.data() + 1, f.size() - 2) != f.back())
         {
             violation ("frame " + simHex (f) + " has a wrong checksum");
             return;
         }
-        if (! longFrame && (f[1] != 0 || n > 251))
+        if (! isSimDataFrame (f) && (f[1] != 0 || n > 251))
         {
             violation ("frame " + simHex (f) + " is longer than a short frame may be");
             return;
         }
 
         const Bytes params (f.begin() + 4, f.end() - 1);
+        SimReplies out;
         if (op == 0x14)
         {
-            acknowledged (params);
+            framed.acknowledged (params, out);
+            apply (out);
             return;
         }
         if (op == 0x49)
@@ -589,373 +244,58 @@ struct SimulatedReceiver::Impl
             firmwareCommand (params);
             return;
         }
-        if (silent)
+        if (faults.silent)
             return;
-        if (const Refusal* r = refusalFor (op, -1))
+        if (const SimFaults::Refusal* r = faults.refusalFor (op, -1))
+            out.commandAck (op, r->status);
+        else if (framed.command (op, params, out))
+            hci.reset();
+        apply (out);
+    }
+
+    void firmwareCommand (const Bytes& params)
+    {
+        SimReplies out;
+        const auto sub = firmware.command (params, out);
+        if (sub && faults.vanishesOnFirmware (*sub))
+            vanishRequested = true;
+        else if (sub && ! faults.silent)
         {
-            queueCommandAck (op, r->status);
-            return;
+            const SimFaults::Refusal* r = faults.refusalFor (0x49, *sub);
+            firmware.ackQueued();
+            out.commandAck (0x49, r != nullptr ? r->status : 0);
         }
-        command (op, params);
-    }
-
-    void expectParams (uint8_t op, const Bytes& params, size_t count)
-    {
-        if (params.size() != count)
-            violation ("command " + hex2 (op) + " with " + std::to_string (params.size())
-                       + " parameters, expected " + std::to_string (count));
-    }
-
-    void command (uint8_t op, const Bytes& p)
-    {
-        switch (op)
-        {
-            case 0x02:
-                if (p != Bytes { 0x00, 0x56 })
-                    violation ("restore defaults with parameters " + simHex (p));
-                queueCommandAck (op, 0);
-                stored = options.factory;
-                resetMemory();
-                queueEvent (0x01, { 0x02 }, options.restartDelayMs);
-                break;
-
-            case 0x06:
-                expectParams (op, p, 4);
-                if (p.size() == 4)
-                {
-                    const bool allZero = p[0] == 0 && p[1] == 0 && p[2] == 0 && p[3] == 0;
-                    const bool anyZero = p[0] == 0 || p[1] == 0 || p[2] == 0 || p[3] == 0;
-                    if (anyZero && ! allZero)
-                        violation ("PIN " + simHex (p) + " is neither four digits nor four zeros");
-                    std::copy (p.begin(), p.end(), stored.pin.begin());
-                }
-                queueCommandAck (op, 0);
-                break;
-
-            case 0x10:
-            {
-                expectParams (op, p, 0);
-                queueCommandAck (op, 0);
-                const size_t len = std::min<size_t> (stored.name.size(), 32);
-                Bytes event (1 + len);
-                event[0] = static_cast<uint8_t> (len);
-                std::copy_n (stored.name.begin(), len, event.begin() + 1);
-                queueEvent (0x21, event);
-                break;
-            }
-
-            case 0x35:
-                if (p.size() < 3 || p[0] != 0 || p[1] != 0 || p.size() != size_t (p[2]) + 3 || p[2] > 32)
-                    violation ("name command with parameters " + simHex (p));
-                else
-                    stored.name.assign (p.begin() + 3, p.end());
-                queueCommandAck (op, 0);
-                break;
-
-            case 0xD0:
-                expectParams (op, p, 1);
-                queueCommandAck (op, 0);
-                if (! p.empty() && p[0] == 0)
-                    queueEvent (0x90, { 0x00, options.type });
-                else if (! p.empty() && p[0] == 1)
-                    queueEvent (0x90, { 0x01, options.versionMajor, options.versionMinor });
-                else
-                    violation ("identity query with parameters " + simHex (p));
-                break;
-
-            case 0xD1:
-                expectParams (op, p, 0);
-                queueCommandAck (op, 0);
-                queueEvent (0x01, { 0x02 }, options.restartDelayMs);
-                break;
-
-            case 0xD3:
-                expectParams (op, p, 0);
-                queueCommandAck (op, 0);
-                queueEvent (0x91, { stored.stereo, stored.gpoNormallyOpen, stored.ledControl,
-                                    stored.restoreControl, stored.maxDevices });
-                break;
-
-            case 0xD4:
-                expectParams (op, p, 5);
-                if (p.size() == 5)
-                {
-                    if (p[0] > 1 || (p[1] != 1 && p[1] != 8) || p[2] > 1 || p[3] > 1 || p[4] > 1)
-                        violation ("settings " + simHex (p) + " out of range");
-                    stored.stereo = p[0];
-                    stored.maxDevices = p[1];
-                    stored.gpoNormallyOpen = p[2];
-                    stored.ledControl = p[3];
-                    stored.restoreControl = p[4];
-                }
-                queueCommandAck (op, 0);
-                break;
-
-            case 0xD5:
-                expectParams (op, p, 0);
-                queueCommandAck (op, 0);
-                if (pinIsEmpty (stored.pin))
-                    queueEvent (0x92, { 0x00, 0x00, 0x00, 0x00, 0x00 });
-                else
-                    queueEvent (0x92, { 0x01, stored.pin[0], stored.pin[1], stored.pin[2], stored.pin[3] });
-                break;
-
-            default:
-                violation ("unknown command " + hex2 (op));
-                queueCommandAck (op, 0x01);
-                break;
-        }
-    }
-
-    void acknowledged (const Bytes& p)
-    {
-        if (p.size() != 1)
-        {
-            violation ("acknowledgement with " + std::to_string (p.size()) + " parameters");
-            return;
-        }
-        if (p[0] == 0x00)
-            violation ("acknowledgement of a command acknowledgement");
-        for (auto it = pending.begin(); it != pending.end(); ++it)
-            if (it->opcode == p[0])
-            {
-                pending.erase (it);
-                return;
-            }
-        violation ("unexpected acknowledgement of event " + hex2 (p[0]));
-    }
-
-    // ---- firmware family ----
-
-    std::vector<uint8_t>* sectionBuffer (int kind)
-    {
-        switch (kind)
-        {
-            case 0: return &fw.mcu;
-            case 1: return &fw.dsp;
-            case 2: return &fw.config;
-            default: return nullptr;
-        }
-    }
-
-    uint32_t announcedSize (int kind) const
-    {
-        return kind == 0 ? fw.mcuSize : kind == 1 ? fw.dspSize : fw.configSize;
-    }
-
-    void fwOrder (uint8_t sub, std::initializer_list<FwPhase> allowed, FwPhase next)
-    {
-        if (std::find (allowed.begin(), allowed.end(), fwPhase) == allowed.end())
-            violation ("firmware sub-code " + hex2 (sub) + " out of order (" + phaseName (fwPhase) + ")");
-        fwPhase = next;
-    }
-
-    void firmwareCommand (const Bytes& p)
-    {
-        if (p.empty())
-        {
-            violation ("firmware command without sub-code");
-            return;
-        }
-        const uint8_t sub = p[0];
-        if (fwAwaitingAck)
-            violation ("firmware sub-code " + hex2 (sub) + " sent before the previous acknowledgement");
-
-        FirmwareCommand record;
-        record.subCode = sub;
-
-        switch (sub)
-        {
-            case 0x00:
-                if (p.size() != 13)
-                    violation ("UpdateBegin with " + std::to_string (p.size()) + " parameter bytes");
-                fw = FirmwareImageReceived {};
-                fw.begun = true;
-                if (p.size() >= 13)
-                {
-                    fw.mcuSize = be32 (&p[1]);
-                    fw.dspSize = be32 (&p[5]);
-                    fw.configSize = be32 (&p[9]);
-                }
-                fwPhase = FwPhase::Begun;
-                break;
-
-            case 0x01:
-                fwOrder (sub, { FwPhase::Begun }, FwPhase::Mcu);
-                if (p.size() == 3)
-                    fw.mcuTag = be16 (&p[1]);
-                else
-                    violation ("McuStart with " + std::to_string (p.size()) + " parameter bytes");
-                break;
-
-            case 0x02:
-            {
-                fwOrder (sub, { FwPhase::McuEnded, FwPhase::DspHeader }, FwPhase::DspHeader);
-                const int n = p.size() >= 7 ? be16 (&p[5]) : -1;
-                if (n < 0 || p.size() != size_t (n) + 7 || n > maxChunk)
-                {
-                    violation ("DspHeader frame with inconsistent length");
-                    break;
-                }
-                fw.dspHeaderTag = be16 (&p[1]);
-                fw.dspHeaderSize = be16 (&p[3]);
-                fw.dspHeader.insert (fw.dspHeader.end(), p.begin() + 7, p.end());
-                record.dataBytes = n;
-                break;
-            }
-
-            case 0x04:
-            {
-                const int n = p.size() >= 8 ? be16 (&p[6]) : -1;
-                const int kind = p.size() >= 2 ? p[1] : -1;
-                record.sectionKind = kind;
-                if (kind == 0)
-                    fwOrder (sub, { FwPhase::Mcu }, FwPhase::Mcu);
-                else if (kind == 1)
-                    fwOrder (sub, { FwPhase::DspHeader, FwPhase::Dsp }, FwPhase::Dsp);
-                else if (kind == 2)
-                    fwOrder (sub, { FwPhase::Config }, FwPhase::Config);
-                if (n < 0 || p.size() != size_t (n) + 8 || n > maxChunk || sectionBuffer (kind) == nullptr)
-                {
-                    violation ("SectionData frame with inconsistent length or kind");
-                    break;
-                }
-                record.dataBytes = n;
-                const uint32_t offset = be32 (&p[2]);
-                auto* section = sectionBuffer (kind);
-                if (offset != section->size())
-                    violation ("section " + std::to_string (kind) + " data at offset " + std::to_string (offset)
-                               + ", expected " + std::to_string (section->size()));
-                if (uint64_t (offset) + uint64_t (n) > announcedSize (kind))
-                    violation ("section " + std::to_string (kind) + " data beyond its announced size");
-                if (uint64_t (offset) + uint64_t (n) <= 64u * 1024 * 1024)
-                {
-                    if (section->size() < offset + size_t (n))
-                        section->resize (offset + size_t (n));
-                    std::copy (p.begin() + 8, p.end(), section->begin() + offset);
-                }
-                break;
-            }
-
-            case 0x03:
-                fwOrder (sub, { FwPhase::DspEnded, FwPhase::McuEnded }, FwPhase::Config);
-                if (p.size() == 3)
-                    fw.configTag = be16 (&p[1]);
-                else
-                    violation ("ConfigStart with " + std::to_string (p.size()) + " parameter bytes");
-                break;
-
-            case 0x05:
-            {
-                const int kind = p.size() == 2 ? p[1] : -1;
-                record.sectionKind = kind;
-                if (kind == 0)
-                    fwOrder (sub, { FwPhase::Mcu }, FwPhase::McuEnded);
-                else if (kind == 1)
-                    fwOrder (sub, { FwPhase::Dsp, FwPhase::DspHeader }, FwPhase::DspEnded);
-                else if (kind == 2)
-                    fwOrder (sub, { FwPhase::Config }, FwPhase::ConfigEnded);
-                else
-                    violation ("SectionEnd without a valid section kind");
-                if (const auto* section = sectionBuffer (kind))
-                    if (section->size() != announcedSize (kind))
-                        violation ("section " + std::to_string (kind) + " ended with " + std::to_string (section->size())
-                                   + " of " + std::to_string (announcedSize (kind)) + " bytes");
-                break;
-            }
-
-            case 0x06:
-                fwOrder (sub, { FwPhase::ConfigEnded, FwPhase::DspEnded, FwPhase::McuEnded }, FwPhase::Ended);
-                fw.ended = true;
-                break;
-
-            case 0x07:
-                fwOrder (sub, { FwPhase::Ended }, FwPhase::Closed);
-                fw.closed = true;
-                break;
-
-            default:
-                violation ("unknown firmware sub-code " + hex2 (sub));
-                break;
-        }
-        fwCommands.push_back (record);
-
-        if (silent)
-            return;
-        const Refusal* r = refusalFor (0x49, sub);
-        fwAwaitingAck = true;
-        queueCommandAck (0x49, r != nullptr ? r->status : 0);
+        apply (out);
     }
 
     // ---- HCI (type 0xF1) ----
 
-    void hciReceived()
+    void hciCommand (const Bytes& f)
     {
-        const Bytes& f = rxFrame;
-        logReceived (f, "< Cmd: ");
         const uint16_t opcode = static_cast<uint16_t> (f[1] | (f[2] << 8));
         const Bytes p (f.begin() + 4, f.end());
-        if (silent)
+        if (faults.silent)
             return;
 
-        const uint8_t lo = static_cast<uint8_t> (opcode & 0xFF), hi = static_cast<uint8_t> (opcode >> 8);
-        auto complete = [&] (uint8_t status, const Bytes& ret)
-        {
-            Bytes event { 0x04, 0x0E, static_cast<uint8_t> (4 + ret.size()), 0x01, lo, hi, status };
-            event.insert (event.end(), ret.begin(), ret.end());
-            queueFrame (event, -1, false);
-        };
-
-        if (const Refusal* r = refusalFor (lo, -1))
-        {
-            complete (r->status, {});
-            return;
-        }
-
-        if (opcode == 0xFC29)
-        {
-            if (p.size() != 3)
-            {
-                violation ("HCI memory read with " + std::to_string (p.size()) + " parameters");
-                complete (0x12, {});
-                return;
-            }
-            const int location = be16 (&p[0]);
-            const int count = p[2];
-            if (location + count > memorySize || count > 42)
-            {
-                complete (0x12, {});
-                return;
-            }
-            Bytes ret { p[0], p[1], static_cast<uint8_t> (count) };
-            ret.insert (ret.end(), memory + location, memory + location + count);
-            complete (0x00, ret);
-        }
-        else if (opcode == 0xFC27)
-        {
-            if (p.size() < 3 || p.size() != size_t (p[2]) + 3)
-            {
-                violation ("HCI memory write with inconsistent length " + simHex (p));
-                complete (0x12, {});
-                return;
-            }
-            const int location = be16 (&p[0]);
-            if (location + p[2] > memorySize)
-            {
-                complete (0x12, {});
-                return;
-            }
-            std::copy (p.begin() + 3, p.end(), memory + location);
-            complete (0x00, {});
-        }
+        SimReplies out;
+        if (const SimFaults::Refusal* r = faults.refusalFor (static_cast<uint8_t> (opcode & 0xFF), -1))
+            out.packet (encodeHciComplete (opcode, r->status, {}));
         else
-        {
-            violation ("unknown HCI command " + hex2 (hi) + hex2 (lo));
-            complete (0x01, {});
-        }
+            hci.command (opcode, p, out);
+        apply (out);
     }
 
     // ---- thread ----
+
+    /** Closes the pty when a vanish was asked for; what was in flight is lost with it. */
+    void vanishIfRequested()
+    {
+        if (vanishRequested && pty.isOpen())
+        {
+            wire.clear();
+            pty.close();
+        }
+    }
 
     void run()
     {
@@ -966,13 +306,9 @@ struct SimulatedReceiver::Impl
             int fd = -1;
             {
                 std::lock_guard<std::mutex> lock (m);
-                if (vanishRequested && master >= 0)
-                {
-                    outQueue.clear();
-                    inQueue.clear();
-                    closePty();
-                }
-                fd = master;
+                vanishIfRequested();
+                // A stalled receiver leaves the master unread, so the tool's writes back up.
+                fd = faults.stallReads ? -1 : pty.masterFd();
             }
 
             // Sleep until the next due time exactly (no tick), or until the tool
@@ -1005,8 +341,9 @@ struct SimulatedReceiver::Impl
                 std::lock_guard<std::mutex> lock (m);
                 const auto now = Clock::now();
                 if (! chunk.empty())
-                    queueInput (now, std::move (chunk));
+                    wire.receive (now, std::move (chunk), wireBaud());
                 feedInput (now);
+                vanishIfRequested();
                 flushOutput (now);
                 checkAckTimeouts();
                 wakeAt = nextWake (Clock::now());
@@ -1017,17 +354,6 @@ struct SimulatedReceiver::Impl
                 for (const auto& line : lines)
                     log (line);
         }
-    }
-
-    void closePty()
-    {
-        if (master >= 0)
-            ::close (master);
-        if (slaveHold >= 0)
-            ::close (slaveHold);
-        master = slaveHold = -1;
-        if (! options.linkPath.empty())
-            ::unlink (options.linkPath.c_str());
     }
 };
 
@@ -1044,55 +370,18 @@ bool SimulatedReceiver::start()
     if (d.running.load())
         return true;
 
-    const int master = ::posix_openpt (O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (master < 0)
-        return false;
-    char name[128] = {};
-    if (::grantpt (master) != 0 || ::unlockpt (master) != 0 || ::ptsname_r (master, name, sizeof (name)) != 0)
-    {
-        ::close (master);
-        return false;
-    }
-
-    // Holding the slave open keeps its line settings between the tool's opens and
-    // spares the master the hang-up state while no one has the port open.
-    const int slave = ::open (name, O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (slave < 0)
-    {
-        ::close (master);
-        return false;
-    }
-    termios tio;
-    if (::tcgetattr (slave, &tio) == 0)
-    {
-        ::cfmakeraw (&tio);
-        ::cfsetispeed (&tio, B9600);
-        ::cfsetospeed (&tio, B9600);
-        ::tcsetattr (slave, TCSANOW, &tio);
-    }
-
     {
         std::lock_guard<std::mutex> lock (d.m);
-        d.master = master;
-        d.slaveHold = slave;
-        d.slaveName = name;
         d.vanishRequested = false;
-        if (! d.options.linkPath.empty())
-        {
-            ::unlink (d.options.linkPath.c_str());
-            if (::symlink (name, d.options.linkPath.c_str()) != 0)
-            {
-                d.closePty();
-                return false;
-            }
-        }
+        if (! d.pty.open (d.options.linkPath))
+            return false;
     }
 
     int wakePipe[2];
     if (::pipe (wakePipe) != 0)
     {
         std::lock_guard<std::mutex> lock (d.m);
-        d.closePty();
+        d.pty.close();
         return false;
     }
     for (const int fd : wakePipe)
@@ -1123,7 +412,7 @@ void SimulatedReceiver::stop()
         d.thread.join();
     }
     std::lock_guard<std::mutex> lock (d.m);
-    d.closePty();
+    d.pty.close();
     for (int* fd : { &d.wakeRead, &d.wakeWrite })
         if (*fd >= 0)
         {
@@ -1135,13 +424,13 @@ void SimulatedReceiver::stop()
 std::string SimulatedReceiver::slavePath() const
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    return impl->slaveName;
+    return impl->pty.slavePath();
 }
 
 std::string SimulatedReceiver::portPath() const
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    return impl->options.linkPath.empty() ? impl->slaveName : impl->options.linkPath;
+    return impl->options.linkPath.empty() ? impl->pty.slavePath() : impl->options.linkPath;
 }
 
 uint8_t SimulatedReceiver::type() const
@@ -1152,30 +441,26 @@ uint8_t SimulatedReceiver::type() const
 StoredSettings SimulatedReceiver::settings() const
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    return impl->isHci() ? impl->settingsFromMemory() : impl->stored;
+    return impl->isHci() ? impl->hci.settings() : impl->framed.settings();
 }
 
 void SimulatedReceiver::setSettings (const StoredSettings& s)
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    impl->stored = s;
-    impl->writeSettingsToMemory (s);
+    impl->framed.setSettings (s);
+    impl->hci.writeSettings (s);
 }
 
 std::vector<uint8_t> SimulatedReceiver::memory (uint16_t location, int count) const
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    std::vector<uint8_t> out;
-    for (int i = 0; i < count && location + i < memorySize; ++i)
-        out.push_back (impl->memory[location + i]);
-    return out;
+    return impl->hci.read (location, count);
 }
 
 void SimulatedReceiver::setMemory (uint16_t location, const std::vector<uint8_t>& bytes)
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    for (size_t i = 0; i < bytes.size() && location + i < size_t (memorySize); ++i)
-        impl->memory[location + i] = bytes[i];
+    impl->hci.write (location, bytes);
 }
 
 std::vector<std::vector<uint8_t>> SimulatedReceiver::receivedFrames() const
@@ -1212,10 +497,7 @@ std::vector<std::string> SimulatedReceiver::violations() const
 std::vector<uint8_t> SimulatedReceiver::pendingAcks() const
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    std::vector<uint8_t> out;
-    for (const auto& p : impl->pending)
-        out.push_back (p.opcode);
-    return out;
+    return impl->framed.pendingAcks();
 }
 
 uint64_t SimulatedReceiver::noiseBytes() const
@@ -1227,13 +509,13 @@ uint64_t SimulatedReceiver::noiseBytes() const
 std::vector<FirmwareCommand> SimulatedReceiver::firmwareCommands() const
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    return impl->fwCommands;
+    return impl->firmware.commands();
 }
 
 FirmwareImageReceived SimulatedReceiver::firmware() const
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    return impl->fw;
+    return impl->firmware.image();
 }
 
 void SimulatedReceiver::clearLogs()
@@ -1242,11 +524,8 @@ void SimulatedReceiver::clearLogs()
     impl->received.clear();
     impl->sent.clear();
     impl->violationLog.clear();
-    impl->pending.clear();
-    impl->fwCommands.clear();
-    impl->fw = FirmwareImageReceived {};
-    impl->fwPhase = FwPhase::Idle;
-    impl->fwAwaitingAck = false;
+    impl->framed.clearAcks();
+    impl->firmware.clear();
     impl->noise = 0;
 }
 
@@ -1270,55 +549,99 @@ bool SimulatedReceiver::waitForFrames (size_t count, int timeoutMs) const
 void SimulatedReceiver::setSilent (bool on)
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    impl->silent = on;
+    impl->faults.silent = on;
+}
+
+void SimulatedReceiver::silentAfterFrames (int n)
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    if (n <= 0)
+        impl->faults.silent = true;
+    else
+        impl->faults.silentAfter.start (n);
+}
+
+void SimulatedReceiver::setStallReads (bool on)
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    impl->faults.stallReads = on;
+    impl->wake();
+}
+
+void SimulatedReceiver::stallAfterFrames (int n)
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    if (n <= 0)
+        impl->faults.stallReads = true;
+    else
+        impl->faults.stallAfter.start (n);
+    impl->wake();
+}
+
+void SimulatedReceiver::vanishAfterFrames (int n)
+{
+    if (n <= 0)
+    {
+        vanish();
+        return;
+    }
+    std::lock_guard<std::mutex> lock (impl->m);
+    impl->faults.vanishAfter.start (n);
+}
+
+void SimulatedReceiver::vanishOnFirmware (uint8_t subCode, int nth)
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    impl->faults.vanishSubCode = subCode;
+    impl->faults.vanishOnFirmware.start (std::max (1, nth));
 }
 
 void SimulatedReceiver::refuse (uint8_t opcode, uint8_t status, int subCode)
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    impl->refusals.push_back ({ opcode, status, subCode });
+    impl->faults.refusals.push_back ({ opcode, status, subCode });
 }
 
 void SimulatedReceiver::clearRefusals()
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    impl->refusals.clear();
+    impl->faults.refusals.clear();
 }
 
 void SimulatedReceiver::setCorruptChecksum (bool on)
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    impl->corruptChecksum = on;
+    impl->faults.corruptChecksum = on;
 }
 
 void SimulatedReceiver::setSplitWrites (bool on)
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    impl->splitWrites = on;
+    impl->faults.splitWrites = on;
 }
 
 void SimulatedReceiver::setGarbageBetweenFrames (bool on)
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    impl->garbage = on;
+    impl->faults.garbage = on;
 }
 
 void SimulatedReceiver::setReplyDelayMs (int delayMs)
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    impl->replyDelayMs = std::max (0, delayMs);
+    impl->faults.replyDelayMs = std::max (0, delayMs);
 }
 
 void SimulatedReceiver::setWireSpeed (bool on)
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    impl->wireSpeed = on;
+    impl->faults.wireSpeed = on;
 }
 
 void SimulatedReceiver::setIgnoreBaud (bool on)
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    impl->ignoreBaud = on;
+    impl->faults.ignoreBaud = on;
 }
 
 void SimulatedReceiver::injectPairedRecords (int count)
@@ -1346,14 +669,16 @@ void SimulatedReceiver::injectEvent0E (uint8_t value)
 void SimulatedReceiver::injectEvent (uint8_t opcode, const std::vector<uint8_t>& params)
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    impl->queueEvent (opcode, params);
+    SimReplies out;
+    out.event (opcode, params);
+    impl->apply (out);
     impl->wake();
 }
 
 void SimulatedReceiver::injectRaw (const std::vector<uint8_t>& bytes)
 {
     std::lock_guard<std::mutex> lock (impl->m);
-    impl->outQueue.push_back (impl->scheduleOutput (Clock::now(), bytes));
+    impl->wire.send (Clock::now(), bytes, impl->wireBaud());
     impl->wake();
 }
 
@@ -1363,10 +688,10 @@ void SimulatedReceiver::vanish()
         std::lock_guard<std::mutex> lock (impl->m);
         impl->vanishRequested = true;
         if (! impl->running.load())
-            impl->closePty();
+            impl->pty.close();
         impl->wake();
     }
-    waitFor ([this] { std::lock_guard<std::mutex> lock (impl->m); return impl->master < 0; }, 2000);
+    waitFor ([this] { std::lock_guard<std::mutex> lock (impl->m); return ! impl->pty.isOpen(); }, 2000);
 }
 
 void SimulatedReceiver::setLogger (std::function<void (const std::string&)> logger)

@@ -146,8 +146,32 @@ public:
     /** Answers nothing (frames are still logged). */
     void setSilent (bool on);
 
+    /** Stops reading the pty, so the tool's writes fill the line and then block, as
+        over an rfcomm link that stopped draining. Off again, it reads on where it stopped. */
+    void setStallReads (bool on);
+
+    // Faults that switch on partway through, counted in frames (and HCI packets)
+    // received from the tool from the call on, acknowledgements included; 0 switches
+    // at once. Each counts once.
+
+    /** Answers the next n frames, then nothing, as setSilent (true): a receiver that
+        stops answering mid-transfer. */
+    void silentAfterFrames (int n);
+
+    /** Reads and answers the next n frames, then stops reading as setStallReads (true). */
+    void stallAfterFrames (int n);
+
+    /** Vanishes (see vanish()) as the nth frame arrives, without answering it. */
+    void vanishAfterFrames (int n);
+
+    /** Vanishes as the nth 0x49 command with subCode arrives, without answering it
+        (nth below 1 counts as 1). */
+    void vanishOnFirmware (uint8_t subCode, int nth = 1);
+
     /** Refuses opcode with status (non-zero) in its acknowledgement, without acting
-        on the command. For 0x49, subCode >= 0 limits the refusal to that sub-code.
+        on the command. For 0x49, subCode >= 0 limits the refusal to that sub-code, and
+        the command is still taken in (data reassembled, order checked): only its
+        acknowledgement changes, so a refused UpdateClose still counts as seen.
         Type 0xF1: opcode is the low byte of the HCI opcode (0x29 read, 0x27 write);
         the Command Complete event then carries status and no return parameters. */
     void refuse (uint8_t opcode, uint8_t status, int subCode = -1);

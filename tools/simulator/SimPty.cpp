@@ -1,0 +1,97 @@
+#include "tools/simulator/SimPty.h"
+
+#include <cstdlib>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace korvasim
+{
+
+namespace
+{
+uint32_t baudOf (speed_t s)
+{
+    switch (s)
+    {
+        case B9600:    return 9600;
+        case B19200:   return 19200;
+        case B38400:   return 38400;
+        case B57600:   return 57600;
+        case B115200:  return 115200;
+        case B230400:  return 230400;
+        case B460800:  return 460800;
+        case B921600:  return 921600;
+        default:       return 0;
+    }
+}
+} // namespace
+
+bool SimPty::open (const std::string& linkPath)
+{
+    close();
+    const int m = ::posix_openpt (O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (m < 0)
+        return false;
+    char name[128] = {};
+    if (::grantpt (m) != 0 || ::unlockpt (m) != 0 || ::ptsname_r (m, name, sizeof (name)) != 0)
+    {
+        ::close (m);
+        return false;
+    }
+
+    // Holding the slave open keeps its line settings between the tool's opens and
+    // spares the master the hang-up state while no one has the port open.
+    const int slave = ::open (name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (slave < 0)
+    {
+        ::close (m);
+        return false;
+    }
+    termios tio;
+    if (::tcgetattr (slave, &tio) == 0)
+    {
+        ::cfmakeraw (&tio);
+        ::cfsetispeed (&tio, B9600);
+        ::cfsetospeed (&tio, B9600);
+        ::tcsetattr (slave, TCSANOW, &tio);
+    }
+
+    master = m;
+    slaveHold = slave;
+    slaveName = name;
+    link = linkPath;
+    if (! link.empty())
+    {
+        ::unlink (link.c_str());
+        if (::symlink (name, link.c_str()) != 0)
+        {
+            close();
+            return false;
+        }
+    }
+    return true;
+}
+
+void SimPty::close()
+{
+    if (master >= 0)
+        ::close (master);
+    if (slaveHold >= 0)
+        ::close (slaveHold);
+    master = slaveHold = -1;
+    if (! link.empty())
+        ::unlink (link.c_str());
+}
+
+uint32_t SimPty::baud() const
+{
+    termios tio;
+    if (master >= 0 && ::tcgetattr (master, &tio) == 0)
+        if (const uint32_t b = baudOf (::cfgetospeed (&tio)))
+            return b;
+    return 921600;
+}
+
+} // namespace korvasim
