@@ -14,15 +14,14 @@ namespace
 constexpr int64_t waitSliceMs = 50;
 }
 
-int64_t monotonicMs()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds> (steady_clock::now().time_since_epoch()).count();
-}
-
 int64_t Deadline::remainingMs() const
 {
-    return set ? std::max<int64_t> (at - monotonicMs(), 0) : INT64_MAX;
+    using namespace std::chrono;
+    if (! set)
+        return INT64_MAX;
+    // Rounded up, so a wait never ends before the deadline it waits for.
+    const auto left = duration_cast<microseconds> (at - steady_clock::now()).count();
+    return left > 0 ? (left + 999) / 1000 : 0;
 }
 
 void waitForInput (JobContext& worker, const Deadline& deadline)

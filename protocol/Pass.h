@@ -7,6 +7,7 @@
 #include "protocol/EventResult.h"
 #include "protocol/Job.h"
 
+#include <chrono>
 #include <cstdint>
 
 /** Reply countdown armed by each receiver's reset (about 2 s). */
@@ -23,9 +24,6 @@ constexpr int32_t writeConfigPassLimit = 3000;
 /** Length of one pass. */
 constexpr int passSleepMs = 10;
 
-/** Milliseconds on a monotonic clock. */
-int64_t monotonicMs();
-
 /** A point on the monotonic clock after which a conversation stops waiting. */
 class Deadline
 {
@@ -33,17 +31,23 @@ public:
     /** No limit. */
     Deadline() = default;
 
-    static Deadline afterMs (int64_t ms) { Deadline d; d.at = monotonicMs() + ms; d.set = true; return d; }
+    static Deadline afterMs (int64_t ms)
+    {
+        Deadline d;
+        d.at = std::chrono::steady_clock::now() + std::chrono::milliseconds (ms);
+        d.set = true;
+        return d;
+    }
 
     /** passes of 10 ms from now; 0 passes means no limit. */
     static Deadline afterPasses (int32_t passes) { return passes > 0 ? afterMs (int64_t (passes) * passSleepMs) : Deadline(); }
 
-    bool passed() const { return set && monotonicMs() >= at; }
+    bool passed() const { return set && std::chrono::steady_clock::now() >= at; }
     bool limited() const { return set; }
     int64_t remainingMs() const;
 
 private:
-    int64_t at = 0;
+    std::chrono::steady_clock::time_point at {};
     bool set = false;
 };
 

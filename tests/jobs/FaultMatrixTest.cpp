@@ -30,7 +30,7 @@ namespace
 {
 using Clock = std::chrono::steady_clock;
 
-enum class Fault { none, silence, refusal, garbage, split, badChecksum, wrongBaud, vanish };
+enum class Fault { none, silence, refusal, garbage, split, badChecksum, wrongBaud, stall, vanish };
 
 const char* faultName (Fault f)
 {
@@ -43,6 +43,7 @@ const char* faultName (Fault f)
         case Fault::split:       return "split frames";
         case Fault::badChecksum: return "bad checksum";
         case Fault::wrongBaud:   return "wrong baud";
+        case Fault::stall:       return "line stops draining";
         case Fault::vanish:      return "vanishes";
     }
     return "?";
@@ -104,6 +105,7 @@ Expected expectedFor (const JobCase& job, Fault fault)
             return noAnswer;
 
         case Fault::silence:
+        case Fault::stall:
             return noAnswer;
 
         case Fault::refusal:
@@ -128,7 +130,7 @@ Expected expectedFor (const JobCase& job, Fault fault)
 bool skipped (const JobCase& job, Fault fault)
 {
     const bool slowLimit = job.kind == JobKind::RestoreDefaults || job.kind == JobKind::UpdateFirmware;
-    if (slowLimit && (fault == Fault::badChecksum || fault == Fault::wrongBaud))
+    if (slowLimit && (fault == Fault::badChecksum || fault == Fault::wrongBaud || fault == Fault::stall))
         return true;                       // the same silence as the silence cell
     return job.kind == JobKind::Listen && fault == Fault::refusal;   // listen sends no command
 }
@@ -223,7 +225,13 @@ protected:
             case Fault::split:       sim.setSplitWrites (true); break;
             case Fault::badChecksum: sim.setCorruptChecksum (true); break;
             case Fault::wrongBaud:   break;
-            case Fault::vanish:      sim.setReplyDelayMs (300); break;   // so it vanishes mid-job
+            case Fault::stall:       sim.stallAfterFrames (0); break;
+            case Fault::vanish:
+                if (c.kind == JobKind::UpdateFirmware)
+                    sim.vanishOnFirmware (0x04, 3);   // mid-section, as an adapter pulled during the update
+                else
+                    sim.setReplyDelayMs (300);        // so it vanishes mid-job
+                break;
         }
 
         const bool slow = fault == Fault::wrongBaud ? ! c.slow : c.slow;
@@ -233,7 +241,7 @@ protected:
         std::atomic<bool> finished { false };
         std::thread worker ([&] { runJob (job); finished = true; });
 
-        if (fault == Fault::vanish)
+        if (fault == Fault::vanish && c.kind != JobKind::UpdateFirmware)
         {
             // Mid-job: once the receiver has heard the job's first packet (for
             // listen, once the job has settled into its wait).
@@ -291,7 +299,7 @@ protected:
 TEST_F (FaultMatrix, EveryJobUnderEveryFaultEndsHonestlyInTime)
 {
     const Fault faults[] = { Fault::none, Fault::silence, Fault::refusal, Fault::garbage, Fault::split,
-                             Fault::badChecksum, Fault::wrongBaud, Fault::vanish };
+                             Fault::badChecksum, Fault::wrongBaud, Fault::stall, Fault::vanish };
 
     std::map<std::pair<int, int>, Cell> table;
     for (int j = 0; j < (int) std::size (jobs); ++j)
