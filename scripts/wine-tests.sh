@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Cross-builds the non-GUI layers for Windows (MinGW-w64) and runs every test
 # registered in that build under Wine, in a throw-away prefix inside the build
-# directory. A pty looped back by socat stands in for a COM port for the Win32
-# serial test. Exits non-zero when the build or any test fails.
+# directory. Pseudo-terminals stand in for COM ports for the Win32 serial test:
+# one looped back by socat, and three devices played by a small helper (held
+# exclusively by another program, hanging up on its first bytes, never reading).
+# Exits non-zero when the build or any test fails.
 #
 #   scripts/wine-tests.sh            # build-win next to the sources
 #   KORVA_WIN_BUILD=/path scripts/wine-tests.sh
@@ -11,6 +13,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${KORVA_WIN_BUILD:-$root/build-win}
 com=${KORVA_WINE_COM:-42}          # high enough not to meet ports Wine finds itself
+held_com=$((com + 1)) hangup_com=$((com + 2)) deaf_com=$((com + 3))
 per_test_timeout=${KORVA_WINE_TEST_TIMEOUT:-300}
 
 # Every tool comes from scripts/install-deps.sh; nothing is assumed beyond it.
@@ -18,6 +21,13 @@ for tool in cmake ninja socat wine wineboot wineserver x86_64-w64-mingw32-g++-po
     command -v "$tool" >/dev/null || { echo "wine-tests: $tool not found (run scripts/install-deps.sh)" >&2; exit 2; }
 done
 wine=wine
+
+# The kernel lets a process with CAP_SYS_ADMIN (root, here) open a tty that
+# another holds exclusively; the tests run Wine without it, as a user would.
+test_wine=("$wine")
+if setpriv --bounding-set -sys_admin true 2>/dev/null; then
+    test_wine=(setpriv --bounding-set -sys_admin "$wine")
+fi
 
 start=$(date +%s)
 
@@ -42,30 +52,85 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineserver -w
 fi
 
-# --- loopback COM port -----------------------------------------------------
+# --- COM ports ---------------------------------------------------------------
 scratch=$(mktemp -d /tmp/korva-wine-XXXXXX)
 socat_pid=""
+devices_pid=""
+coms=("$com" "$held_com" "$hangup_com" "$deaf_com")
 cleanup() {
     [ -n "$socat_pid" ] && kill "$socat_pid" 2>/dev/null || true
+    [ -n "$devices_pid" ] && kill "$devices_pid" 2>/dev/null || true
     wineserver -k 2>/dev/null || true
-    rm -f "$WINEPREFIX/dosdevices/com$com"
+    for n in "${coms[@]}"; do rm -f "$WINEPREFIX/dosdevices/com$n"; done
     rm -rf "$scratch"
 }
 trap cleanup EXIT
 
-pty_link="$scratch/com$com"
-socat "PTY,link=$pty_link,raw,echo=0" EXEC:cat &
+socat "PTY,link=$scratch/com$com,raw,echo=0" EXEC:cat &
 socat_pid=$!
-for _ in $(seq 100); do [ -e "$pty_link" ] && break; sleep 0.05; done
-[ -e "$pty_link" ] || { echo "wine-tests: socat did not create $pty_link" >&2; exit 2; }
+
+# Devices that misbehave as real ones do, each a pty whose far end this helper
+# keeps: held exclusively (TIOCEXCL) by the helper; hanging up (closing its far
+# end) on the first bytes it gets, then replaced by a fresh one under the same
+# name, like an adapter pulled and plugged in again; never reading, so writes
+# to it stall once its buffers are full (replaced once closed, so that every
+# run meets it empty).
+python3 - "$scratch/com$held_com" "$scratch/com$hangup_com" "$scratch/com$deaf_com" <<'EOF' &
+import fcntl, os, select, sys, termios, tty
+
+def device(link):
+    far, near = os.openpty()
+    tty.setraw(near)
+    os.symlink(os.ttyname(near), link + ".new")
+    os.replace(link + ".new", link)
+    return far, near
+
+def deaf_device(link):
+    far, near = device(link)
+    os.close(near)   # the far end now tells whether anyone has the device open
+    watch = select.poll()
+    watch.register(far, select.POLLHUP)
+    return far, watch
+
+held_link, hangup_link, deaf_link = sys.argv[1:4]
+held = device(held_link)
+fcntl.ioctl(held[1], termios.TIOCEXCL)
+hangup = device(hangup_link)
+deaf, deaf_watch = deaf_device(deaf_link)
+deaf_opened = False
+while True:
+    if select.select([hangup[0]], [], [], 0.05)[0]:
+        try:
+            got = os.read(hangup[0], 4096)
+        except OSError:
+            got = b""
+        if got:
+            for fd in hangup:
+                os.close(fd)
+            hangup = device(hangup_link)
+    if not deaf_watch.poll(0):
+        deaf_opened = True
+    elif deaf_opened:
+        os.close(deaf)
+        deaf, deaf_watch = deaf_device(deaf_link)
+        deaf_opened = False
+EOF
+devices_pid=$!
+
+for n in "${coms[@]}"; do
+    for _ in $(seq 100); do [ -e "$scratch/com$n" ] && break; sleep 0.05; done
+    [ -e "$scratch/com$n" ] || { echo "wine-tests: no pty at $scratch/com$n" >&2; exit 2; }
+done
 
 # Wine's mount manager lists a COM port (QueryDosDevice) only when it knows it
 # from the Ports key; it (re)creates dosdevices/comN at server start.
-ln -sfn "$pty_link" "$WINEPREFIX/dosdevices/com$com"
-"$wine" reg add 'HKLM\Software\Wine\Ports' /v "COM$com" /t REG_SZ /d "$pty_link" /f >/dev/null 2>&1
+for n in "${coms[@]}"; do
+    ln -sfn "$scratch/com$n" "$WINEPREFIX/dosdevices/com$n"
+    "$wine" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "$scratch/com$n" /f >/dev/null 2>&1
+done
 wineserver -k 2>/dev/null || true
 wineserver -w
-export KORVA_TEST_COM=$com
+export KORVA_TEST_COM=$com KORVA_TEST_HELD_COM=$held_com KORVA_TEST_HANGUP_COM=$hangup_com KORVA_TEST_DEAF_COM=$deaf_com
 
 # --- run every registered test ---------------------------------------------
 mapfile -t tests < <(ctest --test-dir "$build" --show-only=json-v1 | python3 -c '
@@ -93,7 +158,7 @@ for line in "${tests[@]}"; do
     log="$scratch/$name.log"
     t0=$(date +%s)
     case "${cmd[0]}" in
-        *.exe) runner=("$wine") ;;
+        *.exe) runner=("${test_wine[@]}") ;;
         *)     runner=() ;;        # a host-side command (cmake -P and the like)
     esac
     if (cd "$wd" && timeout "$per_test_timeout" "${runner[@]}" "${cmd[@]}" </dev/null >"$log" 2>&1); then

@@ -33,9 +33,10 @@ int scanNextPort (const char*& cursor, const char* listEnd)
 
         if (c == '\0')
         {
-            // The name ended with "COM" and up to three digits: its number
-            // (0 for a bare "COM" or "COM0", which ends the enumeration).
-            if (place >= firstDigitPlace)
+            // The name ended with "COM" and up to three digits: its number. A
+            // bare "COM" or "COM0" names no port and is passed over like any
+            // other device, so the ports listed after it are still found.
+            if (place >= firstDigitPlace && number > 0)
             {
                 cursor = p;
                 return number;

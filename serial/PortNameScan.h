@@ -8,9 +8,9 @@
 
 /** Scans the name list from cursor for the next name matching "COM" and one to
     three decimal digits (COM1 to COM999, wherever the name stands in the list).
-    Returns that number and leaves cursor after the name. Returns 0 when a matching
-    name carries the number 0 ("COM0", or a name ending in "COM"), and 0 at the end
-    of the list, where cursor then stays on the closing empty name. listEnd bounds
+    Returns that number and leaves cursor after the name. Names carrying the number 0
+    ("COM0", or a name ending in "COM") are skipped like other devices. Returns 0 at
+    the end of the list, where cursor then stays on the closing empty name. listEnd bounds
     the buffer: the scan never reads at or past it, and reaching it counts as the
     end of the list. */
 int scanNextPort (const char*& cursor, const char* listEnd);

@@ -41,9 +41,12 @@ TEST (PortNameScan, FindsPortNumbersInListOrder)
         { "empty list",                        {},                                    {} },
         { "kept in the order found",           { "COM3", "COM10", "COM4" },           { 3, 10, 4 } },
         { "other devices skipped",             { "C:", "LPT1", "COM5", "NUL", "COM7" }, { 5, 7 } },
-        { "COM0 ends the scan",                { "COM1", "COM0", "COM2" },            { 1 } },
-        { "name ending in COM ends the scan",  { "COM1", "MYCOM", "COM2" },           { 1 } },
-        { "bare COM ends the scan",            { "COM", "COM2" },                     {} },
+        { "COM0 is skipped",                   { "COM1", "COM0", "COM2" },            { 1, 2 } },
+        { "name ending in COM is skipped",     { "COM1", "MYCOM", "COM2" },           { 1, 2 } },
+        { "bare COM is skipped",               { "COM", "COM2" },                     { 2 } },
+        { "zero-numbered names in a row",      { "COM0", "COM", "COM00", "LPT1", "COM9" }, { 9 } },
+        { "only zero-numbered names",          { "COM0", "XCOM" },                    {} },
+        { "zero-numbered name last",           { "COM5", "COM0" },                    { 5 } },
         { "broken prefix: CCOM1",              { "CCOM1", "COM2" },                   { 2 } },
         { "trailing character: COM1A",         { "COM1A", "COM2" },                   { 2 } },
         { "COM after other characters",        { "XCOM7", "COM8" },                   { 7, 8 } },
@@ -51,7 +54,8 @@ TEST (PortNameScan, FindsPortNumbersInListOrder)
         { "four digits are no port",           { "COM1234", "COM8" },                 { 8 } },
         { "three digits anywhere in the list", { "COM100", "COM128", "COM255", "COM3" }, { 100, 128, 255, 3 } },
         { "largest three-digit number",        { "COM999" },                          { 999 } },
-        { "three digits with value 0 end it",  { "COM000", "COM2" },                  {} },
+        { "three digits with value 0 skipped", { "COM000", "COM2" },                  { 2 } },
+        { "leading zeros keep the number",     { "COM007", "COM010" },                { 7, 10 } },
         { "last name in the list",             { "LPT1", "COM12" },                   { 12 } },
     };
 
@@ -61,11 +65,14 @@ TEST (PortNameScan, FindsPortNumbersInListOrder)
 
 TEST (PortNameScan, StopsAtTheTableLimit)
 {
-    std::vector<std::string> names;
+    // Skipped names take no place in the table.
+    std::vector<std::string> names { "COM0", "COM" };
     std::vector<int> first64;
     for (int i = 1; i <= 70; ++i)
     {
         names.push_back ("COM" + std::to_string (i));
+        if (i % 10 == 0)
+            names.push_back ("COM0");
         if (i <= 64)
             first64.push_back (i);
     }
@@ -91,6 +98,18 @@ TEST (PortNameScan, CursorStaysOnTheClosingEmptyName)
     EXPECT_EQ (cursor, end - 1);
 }
 
+TEST (PortNameScan, CursorPassesOverSkippedNames)
+{
+    const std::string list = nameList ({ "COM0", "COM", "COM3" });
+    const char* cursor = list.data();
+    const char* const end = list.data() + list.size();
+
+    EXPECT_EQ (scanNextPort (cursor, end), 3);
+    EXPECT_EQ (cursor, end - 1);
+    EXPECT_EQ (scanNextPort (cursor, end), 0);
+    EXPECT_EQ (cursor, end - 1);
+}
+
 TEST (PortNameScan, NeverReadsPastAnUnterminatedBuffer)
 {
     // Exact-size heap buffers, so a sanitizer would catch a read past them.
@@ -106,4 +125,16 @@ TEST (PortNameScan, NeverReadsPastAnUnterminatedBuffer)
     EXPECT_EQ (numbers[1], 6);
 
     EXPECT_EQ (collectPortNumbers (noEmptyName.data(), 0, numbers.data(), 4), 0);
+
+    // A skipped name running into the end of the buffer ends the list there.
+    const std::vector<char> skippedLast { 'C', 'O', 'M', '2', '\0', 'C', 'O', 'M', '0', '\0' };
+    EXPECT_EQ (collectPortNumbers (skippedLast.data(), skippedLast.size(), numbers.data(), 4), 1);
+    EXPECT_EQ (numbers[0], 2);
+
+    const std::vector<char> skippedUnterminated { 'C', 'O', 'M', '3', '\0', 'C', 'O', 'M', '0' };
+    cursor = skippedUnterminated.data();
+    const char* const skippedEnd = skippedUnterminated.data() + skippedUnterminated.size();
+    EXPECT_EQ (scanNextPort (cursor, skippedEnd), 3);
+    EXPECT_EQ (scanNextPort (cursor, skippedEnd), 0);
+    EXPECT_EQ (cursor, skippedEnd);
 }
