@@ -599,6 +599,11 @@ int writePort (int index, const uint8_t* bytes, int count)
             restFor (retryPauseMs);
     }
 
+    // Part of a packet on the line leaves the receiver's framing torn: the
+    // link is not usable for this job any more.
+    if (written < count)
+        e.lost = true;
+
     return written;
 }
 
