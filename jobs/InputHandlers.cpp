@@ -12,12 +12,12 @@ namespace
 
 void MainComponent::comboBoxChanged (juce::ComboBox* box)
 {
-    // A second choice while the question of the first is open is not taken.
-    if (box != &portSelector || choosingPort)
+    if (box != &portSelector)
         return;
 
-    // Behind the overlay nothing may change the port; put the selection back.
-    if (worker != nullptr && worker->kind != JobKind::Listen)
+    // A second choice while the question of the first is open is not taken, and
+    // behind the overlay nothing may change the port: put the selection back.
+    if (choosingPort || (worker != nullptr && worker->kind != JobKind::Listen))
     {
         portSelector.setSelectedItemIndex (portNames.indexOf (selectedPortName), juce::dontSendNotification);
         return;

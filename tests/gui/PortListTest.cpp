@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -190,5 +192,130 @@ TEST_F (PortList, FollowsArrivalRemovalReorderAndReturnOfTheChosenPort)
     setExtraPorts ({ &c, &b, &a });
     ASSERT_TRUE (pumpUntil ([&] { return selectorItems() == expectedNames ({ &c, &b, &a }); }, 5000));
     EXPECT_EQ (selector.getSelectedId(), indexB + 1) << "B keeps its place in the middle";
+    waitForNoJob();
+}
+
+// The port list holds still under the open device-type question: a refresh
+// tick that finds a new port changes nothing, and a second choice made while
+// the first one's question is open is not taken.
+TEST_F (PortList, HoldsStillUnderTheQuestionAndTakesNoSecondChoice)
+{
+    auto& a = addPty ("portA");
+    auto& b = addPty ("portB");
+    auto& c = addPty ("portC");
+    c.unplug();
+    setExtraPorts ({ &a, &b, &c });
+
+    panel = std::make_unique<MainComponent>();
+    MainComponentTestAccess access (*panel);
+    auto& selector = access.portSelector();
+    const int indexA = baseline, indexB = baseline + 1;
+
+    int questions = 0;
+    juce::StringArray itemsUnderQuestion;
+    struct Meddler final : juce::Timer
+    {
+        std::function<void()> act;
+        void timerCallback() override { act(); }
+    } meddler;
+    meddler.act = [&]
+    {
+        auto* alert = dynamic_cast<juce::AlertWindow*> (juce::ModalComponentManager::getInstance()->getModalComponent (0));
+        if (alert == nullptr || alert->getProperties().contains ("seen"))
+            return;
+        alert->getProperties().set ("seen", true);
+        ++questions;
+
+        c.plug();
+        panel->timerCallback();                                       // the one-second refresh
+        selector.setSelectedId (indexA + 1, juce::sendNotificationSync); // a second choice
+        itemsUnderQuestion = selectorItems();
+        alert->triggerButtonClick ("zVARNELO7QX");
+    };
+    meddler.startTimer (20);
+
+    selector.setSelectedId (indexB + 1, juce::sendNotificationSync);
+    meddler.stopTimer();
+
+    EXPECT_EQ (questions, 1);
+    EXPECT_EQ (itemsUnderQuestion, expectedNames ({ &a, &b })) << "refreshed under the open question";
+    EXPECT_EQ (selector.getSelectedId(), indexB + 1) << "the second choice was not put back";
+    EXPECT_EQ (deviceState().currentPortIndex.load(), indexB);
+    ASSERT_NE (panel->getWorker(), nullptr);
+    EXPECT_EQ (panel->getWorker()->portIndex, indexB);
+    EXPECT_TRUE (panel->getWorker()->slowBaud);
+
+    ModalResponder responder;
+    waitForNoJob();
+}
+
+// During a job the overlay takes the keys: arrows on the port selector and
+// Return reach nothing behind it.
+TEST_F (PortList, OverlayTakesTheKeyboardDuringAJob)
+{
+    auto& a = addPty ("portA");
+    auto& b = addPty ("portB");
+    setExtraPorts ({ &a, &b });
+
+    ModalResponder responder;
+    panel = std::make_unique<MainComponent>();
+    panel->addToDesktop (juce::ComponentPeer::windowHasTitleBar);
+    panel->setVisible (true);
+    panel->toFront (true);
+    ASSERT_TRUE (pumpUntil ([&] { return panel->getPeer() != nullptr && panel->getPeer()->isFocused(); }, 5000));
+    MainComponentTestAccess access (*panel);
+    auto& selector = access.portSelector();
+    const int indexA = baseline;
+
+    // The user works the selector with the keyboard.
+    selector.grabKeyboardFocus();
+    ASSERT_TRUE (pumpUntil ([&] { return selector.hasKeyboardFocus (true); }, 2000));
+
+    responder.answerNext ("Rulko/DORU-QX");
+    selector.setSelectedId (indexA + 1, juce::sendNotificationSync);
+    ASSERT_NE (panel->getWorker(), nullptr);
+    auto* overlay = MainComponent::getBusyOverlay();
+    ASSERT_NE (overlay, nullptr);
+    ASSERT_TRUE (pumpUntil ([&] { return overlay->hasKeyboardFocus (false); }, 2000));
+
+    auto* peer = panel->getPeer();
+    ASSERT_NE (peer, nullptr);
+    for (int key : { juce::KeyPress::downKey, juce::KeyPress::upKey, juce::KeyPress::returnKey })
+        peer->handleKeyPress (juce::KeyPress (key));
+
+    EXPECT_EQ (selector.getSelectedId(), indexA + 1);
+    EXPECT_EQ (responder.seen.size(), 1u) << "a key started another question";
+    waitForNoJob();
+    panel->removeFromDesktop();
+}
+
+// Until a detect succeeds on the chosen port, nothing but detect reaches it,
+// whatever type an earlier receiver left behind.
+TEST_F (PortList, NothingButDetectReachesAnUndetectedPort)
+{
+    auto& a = addPty ("portA");
+    setExtraPorts ({ &a });
+
+    ModalResponder responder;
+    panel = std::make_unique<MainComponent>();
+    MainComponentTestAccess access (*panel);
+    access.portSelector().setSelectedId (baseline + 1, juce::sendNotificationSync);
+    waitForNoJob();   // a bare pseudo-terminal: nothing found
+
+    deviceState().typeCode = 0xF0;
+    panel->setPanelState (1);
+    access.nameField().setText ("Fine", juce::dontSendNotification);
+    access.pinField().setText ("1234", juce::dontSendNotification);
+
+    panel->startReadConfig();
+    panel->startWriteConfig();
+    panel->startRestoreDefaults();
+    panel->startListen();
+    panel->startFirmwareUpdate();
+    EXPECT_EQ (panel->getWorker(), nullptr);
+    EXPECT_FALSE (panel->deviceDetected());
+
+    panel->startDetect (deviceState().currentPortIndex);
+    EXPECT_NE (panel->getWorker(), nullptr) << "detect is always allowed";
     waitForNoJob();
 }
