@@ -1,72 +1,42 @@
-// Between the settings form and the device record: validation, the two
-// mappings, clearing, and the write starter.
+// Between the settings form's controls and the settings values (validated and
+// mapped to the device record in SettingsForm): clearing, and the write starter.
 
 #include "jobs/BtThread.h"
-#include "jobs/TextRules.h"
+#include "jobs/SettingsForm.h"
 #include "protocol/DeviceState.h"
-
-namespace
-{
-    constexpr int nameBytes = 32;
-    constexpr int pinBytes = 4;
-
-    bool isKnownType (uint8_t t) { return t == 0xF0 || t == 0xF1 || t == 0xF2; }
-}
 
 bool MainComponent::readForm (uint8_t typeCode)
 {
-    if (! isKnownType (typeCode))
-        return false;
-
     // An open editor's text counts: the user may still be typing.
-    const auto name = nameField.getText (true);
-    const auto pin = pinField.getText (true);
+    SettingsValues values;
+    values.name = nameField.getText (true).toStdString();
+    values.pin = pinField.getText (true).toStdString();
+    values.gpoNormallyOpen = gpoSelector.getSelectedId() == 1;
+    values.stereo = stereoSelector.getSelectedId() == 1;
+    values.singleDevice = maxDevicesSelector.getSelectedId() == 1;
+    values.ledControl = ledToggle.getToggleState();
+    values.restoreControl = restoreToggle.getToggleState();
 
-    if (! TextRules::isValidName (name) || ! TextRules::isValidPin (pin))
-        return false;
-
-    auto& state = deviceState();
-
-    if (typeCode == 0xF1)
-    {
-        TextRules::encodeText (name, state.hciConfig.name, nameBytes);
-        TextRules::encodeText (pin, state.hciConfig.pin, pinBytes);
-        return true;
-    }
-
-    auto& config = state.config;
-    TextRules::encodeText (name, config.name, nameBytes);
-    TextRules::encodeText (pin, config.pin, pinBytes);
-    config.gpoNormallyOpen = gpoSelector.getSelectedId() == 1 ? 1 : 0;
-    config.stereo = stereoSelector.getSelectedId() == 1 ? 1 : 0;
-    config.maxDevices = maxDevicesSelector.getSelectedId() == 1 ? 1 : 8;
-    config.ledControl = ledToggle.getToggleState() ? 1 : 0;
-    config.restoreControl = restoreToggle.getToggleState() ? 1 : 0;
-    return true;
+    return storeSettings (typeCode, values, deviceState());
 }
 
 void MainComponent::fillForm (uint8_t typeCode)
 {
-    if (! isKnownType (typeCode))
+    if (! isKnownDeviceType (typeCode))
         return;
 
-    const auto& state = deviceState();
+    const auto values = loadSettings (typeCode, deviceState());
+    nameField.setText (juce::String::fromUTF8 (values.name.c_str()), juce::dontSendNotification);
+    pinField.setText (juce::String::fromUTF8 (values.pin.c_str()), juce::dontSendNotification);
 
-    if (typeCode == 0xF1)
-    {
-        nameField.setText (TextRules::decodeText (state.hciConfig.name, nameBytes), juce::dontSendNotification);
-        pinField.setText (TextRules::decodeText (state.hciConfig.pin, pinBytes), juce::dontSendNotification);
+    if (! typeHasFullSettings (typeCode))
         return;
-    }
 
-    const auto& config = state.config;
-    nameField.setText (TextRules::decodeText (config.name, nameBytes), juce::dontSendNotification);
-    pinField.setText (TextRules::decodeText (config.pin, pinBytes), juce::dontSendNotification);
-    gpoSelector.setSelectedId (config.gpoNormallyOpen ? 1 : 2, juce::dontSendNotification);
-    stereoSelector.setSelectedId (config.stereo ? 1 : 2, juce::dontSendNotification);
-    maxDevicesSelector.setSelectedId (config.maxDevices == 1 ? 1 : 2, juce::dontSendNotification);
-    ledToggle.setToggleState (config.ledControl != 0, juce::dontSendNotification);
-    restoreToggle.setToggleState (config.restoreControl != 0, juce::dontSendNotification);
+    gpoSelector.setSelectedId (values.gpoNormallyOpen ? 1 : 2, juce::dontSendNotification);
+    stereoSelector.setSelectedId (values.stereo ? 1 : 2, juce::dontSendNotification);
+    maxDevicesSelector.setSelectedId (values.singleDevice ? 1 : 2, juce::dontSendNotification);
+    ledToggle.setToggleState (values.ledControl, juce::dontSendNotification);
+    restoreToggle.setToggleState (values.restoreControl, juce::dontSendNotification);
 }
 
 void MainComponent::clearForm()
@@ -87,8 +57,7 @@ void MainComponent::startWriteConfig()
 
     if (! readForm (deviceState().typeCode))
     {
-        juce::AlertWindow::showMessageBox (juce::MessageBoxIconType::WarningIcon, "Failed",
-                                           "Please check parameters. It seems not valid");
+        juce::AlertWindow::showMessageBox (juce::MessageBoxIconType::WarningIcon, "Failed", invalidSettingsText);
         return;
     }
 

@@ -1,8 +1,11 @@
 #include "jobs/TextRules.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace
 {
-    struct Range { juce::juce_wchar first, last; };
+    struct Range { char32_t first, last; };
 
     // Control (Cc), format (Cf), line and paragraph separators (Zl, Zp),
     // surrogates (Cs) and the non-characters of the Basic Multilingual Plane.
@@ -16,9 +19,69 @@ namespace
         { 0x13430, 0x1343F }, { 0x1BCA0, 0x1BCA3 }, { 0x1D173, 0x1D17A },
         { 0xE0001, 0xE0001 }, { 0xE0020, 0xE007F },
     };
+
+    /** Length of the UTF-8 sequence at bytes[0..available), or 0 when none starts there. */
+    int sequenceLength (const unsigned char* bytes, size_t available, char32_t& c) noexcept
+    {
+        const unsigned char lead = bytes[0];
+        int n = 0;
+        char32_t min = 0;
+
+        if (lead < 0x80)                { c = lead; return 1; }
+        else if ((lead & 0xE0) == 0xC0) { n = 2; c = lead & 0x1F; min = 0x80; }
+        else if ((lead & 0xF0) == 0xE0) { n = 3; c = lead & 0x0F; min = 0x800; }
+        else if ((lead & 0xF8) == 0xF0) { n = 4; c = lead & 0x07; min = 0x10000; }
+        else                            return 0;
+
+        if ((size_t) n > available)
+            return 0;
+
+        for (int i = 1; i < n; ++i)
+        {
+            if ((bytes[i] & 0xC0) != 0x80)
+                return 0;
+            c = (c << 6) | (bytes[i] & 0x3F);
+        }
+
+        return c >= min && c <= 0x10FFFF ? n : 0;   // no overlong forms
+    }
+
+    /** Number of characters in valid UTF-8 text, or -1 when it is not valid UTF-8. */
+    int countCharacters (const unsigned char* bytes, size_t size, bool (*accept) (char32_t) noexcept = nullptr)
+    {
+        int count = 0;
+
+        for (size_t i = 0; i < size; ++count)
+        {
+            char32_t c = 0;
+            const int n = sequenceLength (bytes + i, size - i, c);
+            if (n == 0 || (accept != nullptr && ! accept (c)))
+                return -1;
+            i += (size_t) n;
+        }
+
+        return count;
+    }
+
+    void appendUtf8 (std::string& out, char32_t c)
+    {
+        if (c < 0x80)
+            out += (char) c;
+        else if (c < 0x800)
+        {
+            out += (char) (0xC0 | (c >> 6));
+            out += (char) (0x80 | (c & 0x3F));
+        }
+        else
+        {
+            out += (char) (0xE0 | (c >> 12));
+            out += (char) (0x80 | ((c >> 6) & 0x3F));
+            out += (char) (0x80 | (c & 0x3F));
+        }
+    }
 }
 
-bool TextRules::isPrintable (juce::juce_wchar c) noexcept
+bool TextRules::isPrintable (char32_t c) noexcept
 {
     if (c > 0x10FFFF || (c & 0xFFFE) == 0xFFFE)
         return false;
@@ -30,72 +93,54 @@ bool TextRules::isPrintable (juce::juce_wchar c) noexcept
     return true;
 }
 
-bool TextRules::isValidName (const juce::String& text)
+bool TextRules::isValidName (const std::string& text)
 {
-    const int n = text.length();
-
-    if (n < 1 || n > 31)
-        return false;
-
-    for (auto p = text.getCharPointer(); ! p.isEmpty();)
-        if (! isPrintable (p.getAndAdvance()))
-            return false;
-
-    return true;
+    const int n = countCharacters (reinterpret_cast<const unsigned char*> (text.data()), text.size(), isPrintable);
+    return n >= 1 && n <= 31;
 }
 
-bool TextRules::isValidPin (const juce::String& text)
+bool TextRules::isValidPin (const std::string& text)
 {
-    const int n = text.length();
-
-    if (n == 0)
+    if (text.empty())
         return true;
 
-    if (n != 4)
-        return false;
-
-    for (int i = 0; i < 4; ++i)
-        if (text[i] < '0' || text[i] > '9')
-            return false;
-
-    return true;
+    return text.size() == 4
+        && std::all_of (text.begin(), text.end(), [] (char c) { return c >= '0' && c <= '9'; });
 }
 
-void TextRules::encodeText (const juce::String& text, uint8_t* dest, int maxBytes)
+void TextRules::encodeText (const std::string& text, uint8_t* dest, int maxBytes)
 {
     std::fill (dest, dest + maxBytes, uint8_t (0));
-    int used = 0;
+    const auto* bytes = reinterpret_cast<const unsigned char*> (text.data());
+    size_t used = 0;
 
-    for (auto p = text.getCharPointer(); ! p.isEmpty();)
+    while (used < text.size())
     {
-        const auto start = p.getAddress();
-        p.getAndAdvance();
-        const int size = (int) (p.getAddress() - start);
+        char32_t c = 0;
+        const int size = sequenceLength (bytes + used, text.size() - used, c);
 
-        if (used + size > maxBytes)
+        if (size == 0 || used + (size_t) size > (size_t) maxBytes)
             break;
 
-        std::memcpy (dest + used, start, (size_t) size);
-        used += size;
+        std::memcpy (dest + used, bytes + used, (size_t) size);
+        used += (size_t) size;
     }
 }
 
-juce::String TextRules::decodeText (const uint8_t* bytes, int maxBytes)
+std::string TextRules::decodeText (const uint8_t* bytes, int maxBytes)
 {
     int length = 0;
     while (length < maxBytes && bytes[length] != 0)
         ++length;
 
-    const auto* chars = reinterpret_cast<const char*> (bytes);
+    if (countCharacters (bytes, (size_t) length) >= 0)
+        return std::string (reinterpret_cast<const char*> (bytes), (size_t) length);
 
-    if (juce::CharPointer_UTF8::isValidString (chars, length))
-        return juce::String::fromUTF8 (chars, length);
-
-    juce::String latin1;
-    latin1.preallocateBytes ((size_t) length * 2);
+    std::string latin1;
+    latin1.reserve ((size_t) length * 2);
 
     for (int i = 0; i < length; ++i)
-        latin1 += juce::String::charToString ((juce::juce_wchar) bytes[i]);
+        appendUtf8 (latin1, bytes[i]);
 
     return latin1;
 }

@@ -1,30 +1,29 @@
 #pragma once
 // Validation and byte encoding of the texts the form sends to a receiver.
-// Independent of the process locale, so a user's name is judged the same way
-// whatever language the desktop runs in.
-
-#include <juce_core/juce_core.h>
+// Texts are UTF-8; nothing here depends on the process locale, so a user's
+// name is judged the same way whatever language the desktop runs in.
 
 #include <cstdint>
+#include <string>
 
 namespace TextRules
 {
     /** Letters, marks, digits, punctuation, symbols and spaces are printable;
         control and format characters, line/paragraph separators, surrogates
         and non-characters are not. */
-    bool isPrintable (juce::juce_wchar c) noexcept;
+    bool isPrintable (char32_t c) noexcept;
 
-    /** 1 to 31 characters, every one printable. */
-    bool isValidName (const juce::String& text);
+    /** 1 to 31 characters, every one printable; text that is not valid UTF-8 is not a name. */
+    bool isValidName (const std::string& text);
 
     /** Empty, or exactly four ASCII digits. */
-    bool isValidPin (const juce::String& text);
+    bool isValidPin (const std::string& text);
 
     /** The text's UTF-8 form cut at the last whole character within maxBytes,
         zero-padded to maxBytes. */
-    void encodeText (const juce::String& text, uint8_t* dest, int maxBytes);
+    void encodeText (const std::string& text, uint8_t* dest, int maxBytes);
 
     /** The bytes up to the first zero (at most maxBytes), read as UTF-8 when they
-        are valid UTF-8 and as ISO 8859-1 otherwise. */
-    juce::String decodeText (const uint8_t* bytes, int maxBytes);
+        are valid UTF-8 and as ISO 8859-1 otherwise; returned as UTF-8. */
+    std::string decodeText (const uint8_t* bytes, int maxBytes);
 }
