@@ -1,5 +1,7 @@
 #include "serial/PortNameScan.h"
 
+#include <initializer_list>
+
 namespace
 {
     // "COM" followed by up to three digit places. The digits accumulate in an
@@ -97,4 +99,38 @@ int collectPortNumbers (const char* list, std::size_t length, int* numbers, int 
     }
 
     return count;
+}
+
+int portNumberOf (const char* name)
+{
+    if (name == nullptr)
+        return 0;
+
+    for (const char* prefix : { "\\\\.\\", "//./" })
+    {
+        int i = 0;
+        while (prefix[i] != '\0' && name[i] == prefix[i])
+            ++i;
+        if (prefix[i] == '\0')
+        {
+            name += i;
+            break;
+        }
+    }
+
+    for (const char letter : { 'C', 'O', 'M' })
+        if ((*name++ & ~0x20) != letter)
+            return 0;
+
+    int number = 0;
+    int digits = 0;
+
+    for (; *name >= '0' && *name <= '9'; ++name)
+    {
+        if (++digits > 3)
+            return 0;
+        number = number * 10 + (*name - '0');
+    }
+
+    return *name == '\0' ? number : 0;
 }

@@ -18,3 +18,8 @@ int scanNextPort (const char*& cursor, const char* listEnd);
 /** Collects the port numbers of a name list in the order found, at most maxCount:
     runs scanNextPort until it yields 0 or the output is full. Returns how many. */
 int collectPortNumbers (const char* list, std::size_t length, int* numbers, int maxCount);
+
+/** The port number a user's name for a port gives: "COMn" in any letter case,
+    optionally after the "\\.\" or "//./" device prefix, n from 1 to 999.
+    0 when the name is not such a port. */
+int portNumberOf (const char* name);

@@ -14,6 +14,12 @@ constexpr int readChunkSize = 256;
 /** Rebuilds the table from the ports present (all entries closed); returns the new count. */
 int enumeratePorts();
 
+/** Adds a port the enumeration did not list, named as the user names it (a device
+    path on POSIX, COMn on Windows), after the entries present, and returns its index;
+    returns the entry's index when the table already has it. -1 when the name cannot
+    name a port or the table is full. Whether the device exists shows on opening it. */
+int addPort (const char* name);
+
 /** Number of valid entries. */
 int portCount();
 

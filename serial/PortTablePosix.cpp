@@ -482,6 +482,27 @@ int enumeratePorts()
     return enumeratePortsIn ("/sys/class/tty", "/dev", std::getenv (extraPortsVariable));
 }
 
+int addPort (const char* name)
+{
+    Table& t = table();
+
+    if (name == nullptr || name[0] == '\0' || std::strlen (name) >= (size_t) pathCapacity)
+        return -1;
+
+    for (int i = 0; i < t.count; ++i)
+        if (std::strcmp (t.entries[i].path, name) == 0)
+            return i;
+
+    if (t.count >= maxPorts)
+        return -1;
+
+    Entry& e = t.entries[t.count];
+    std::memcpy (e.path, name, std::strlen (name) + 1);
+    e.fd = -1;
+    e.gone = false;
+    return t.count++;
+}
+
 int portCount()
 {
     return table().count;

@@ -383,6 +383,28 @@ int enumeratePorts()
     return found;
 }
 
+int addPort (const char* name)
+{
+    const int number = portNumberOf (name);
+    if (number == 0)
+        return -1;
+
+    Table& t = table();
+    for (int i = 0; i < t.count; ++i)
+        if (t.entries[i].portNumber == number)
+            return i;
+
+    if (t.count >= maxPorts)
+        return -1;
+
+    Entry& e = t.entries[t.count];
+    e.portNumber = number;
+    e.handle = e.readDone = e.writeDone = nullptr;
+    e.lost = false;
+    e.held = false;
+    return t.count++;
+}
+
 int portCount()
 {
     return table().count;

@@ -138,3 +138,16 @@ TEST (PortNameScan, NeverReadsPastAnUnterminatedBuffer)
     EXPECT_EQ (scanNextPort (cursor, skippedEnd), 0);
     EXPECT_EQ (cursor, skippedEnd);
 }
+
+TEST (PortNameScan, PortNumberOfAUsersName)
+{
+    struct Case { const char* name; int number; };
+    const Case cases[] = {
+        { "COM1", 1 }, { "com42", 42 }, { "Com999", 999 }, { "\\\\.\\COM12", 12 }, { "//./COM7", 7 },
+        { "COM", 0 }, { "COM0", 0 }, { "COM1000", 0 }, { "COM4a", 0 }, { "LPT1", 0 },
+        { "/dev/ttyUSB0", 0 }, { "", 0 }, { nullptr, 0 }, { "\\\\.\\", 0 },
+    };
+
+    for (const auto& c : cases)
+        EXPECT_EQ (portNumberOf (c.name), c.number) << (c.name != nullptr ? c.name : "(null)");
+}

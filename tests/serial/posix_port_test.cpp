@@ -588,3 +588,28 @@ TEST (PortTablePosix, NaturalOrder)
     }
     EXPECT_FALSE (naturalLess ("ttyS1", "ttyS1"));
 }
+
+TEST (PortTablePosix, AddedPortsJoinTheTableOnceAndOpenLikeListedOnes)
+{
+    Pty a, b;
+    resetPortTable();
+    ASSERT_EQ (enumeratePortsIn ("/nonexistent", "/dev", a.slave.c_str()), 1);
+
+    EXPECT_EQ (addPort (a.slave.c_str()), 0) << "a listed port keeps its entry";
+    ASSERT_EQ (addPort (b.slave.c_str()), 1);
+    EXPECT_EQ (addPort (b.slave.c_str()), 1);
+    EXPECT_EQ (portCount(), 2);
+    EXPECT_STREQ (portDeviceName (1), b.slave.c_str());
+    ASSERT_EQ (openPort (1, 115200), 1);
+    closePort (1);
+
+    const int missing = addPort ("/nonexistent/tty");
+    ASSERT_EQ (missing, 2);
+    EXPECT_EQ (openPort (missing, 115200), 0);
+    EXPECT_EQ (lastOpenError().fault, PortFault::gone);
+
+    EXPECT_EQ (addPort (""), -1);
+    EXPECT_EQ (addPort (nullptr), -1);
+    EXPECT_EQ (addPort (std::string (300, 'x').c_str()), -1);
+    resetPortTable();
+}
