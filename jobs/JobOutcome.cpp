@@ -5,9 +5,9 @@ namespace
     using B = JobOutcome::Before;
     using A = JobOutcome::After;
     using F = JobOutcome::FollowUp;
-    constexpr auto info = juce::MessageBoxIconType::InfoIcon;
-    constexpr auto warning = juce::MessageBoxIconType::WarningIcon;
-    constexpr auto noIcon = juce::MessageBoxIconType::NoIcon;
+    constexpr auto info = JobOutcome::Icon::InfoIcon;
+    constexpr auto warning = JobOutcome::Icon::WarningIcon;
+    constexpr auto noIcon = JobOutcome::Icon::NoIcon;
 
     const char* const configDone = "Device configuration is done [success]";
     const char* const noDeviceHere = "Doesn't appear to be any KORVA Bluetooth device on this port";
@@ -110,4 +110,13 @@ JobOutcome jobOutcome (JobStatus status, JobKind kind, JobDetail detail)
     }
 
     return silent();
+}
+
+std::string otherFamilyText (uint8_t typeCode)
+{
+    const bool hci = typeCode == 0xF1;
+    return std::string ("No receiver answered at this device type's baud rate, but a ")
+         + (hci ? "zVARNELO7QX" : typeCode == 0xF2 ? "DORU-415QX" : "Rulko")
+         + " answers on this port.\nSelect the port again and choose \""
+         + (hci ? "zVARNELO7QX" : "Rulko/DORU-QX") + "\" as the device type.";
 }

@@ -9,14 +9,15 @@
 
 namespace
 {
-    /** A receiver answered at the other family's baud rate: name the choice to make. */
-    juce::String otherFamilyText (uint8_t typeCode)
+    juce::MessageBoxIconType iconFor (JobOutcome::Icon icon)
     {
-        const bool hci = typeCode == 0xF1;
-        return juce::String ("No receiver answered at this device type's baud rate, but a ")
-             + (hci ? "zVARNELO7QX" : typeCode == 0xF2 ? "DORU-415QX" : "Rulko")
-             + " answers on this port.\nSelect the port again and choose \""
-             + (hci ? "zVARNELO7QX" : "Rulko/DORU-QX") + "\" as the device type.";
+        switch (icon)
+        {
+            case JobOutcome::Icon::InfoIcon:    return juce::MessageBoxIconType::InfoIcon;
+            case JobOutcome::Icon::WarningIcon: return juce::MessageBoxIconType::WarningIcon;
+            case JobOutcome::Icon::NoIcon:      break;
+        }
+        return juce::MessageBoxIconType::NoIcon;
     }
 }
 
@@ -41,7 +42,7 @@ void MainComponent::handleAsyncUpdate()
     if (status == JobStatus::PortError && detail == JobDetail::none)
         message = juce::String::fromUTF8 (portFaultText (worker->openError, portDisplayName (worker->portIndex)).c_str());
     else if (detail == JobDetail::otherFamily && kind == JobKind::Detect)
-        message = otherFamilyText (worker->otherFamilyType);
+        message = juce::String::fromUTF8 (otherFamilyText (worker->otherFamilyType).c_str());
 
     auto closeProgressWindow = [this] (int result)
     {
@@ -81,7 +82,7 @@ void MainComponent::handleAsyncUpdate()
     }
 
     if (outcome.title != nullptr)
-        juce::AlertWindow::showMessageBox (outcome.icon, outcome.title, message);
+        juce::AlertWindow::showMessageBox (iconFor (outcome.icon), outcome.title, message);
 
     switch (outcome.after)
     {
