@@ -41,7 +41,7 @@ bool MainComponent::checkFirmwareFile (const juce::File& file)
 
     firmwareLabel.setText (previousText, juce::dontSendNotification);
     juce::NativeMessageBox::showMessageBox (juce::MessageBoxIconType::WarningIcon, "Some error ocurred",
-                                            "Selected file is not compatible with your hardware");
+                                            incompatibleImageText);
     firmwareButton.setColour (juce::TextButton::buttonColourId, juce::Colour (0xFF263224));
     return false;
 }

@@ -7,6 +7,9 @@
 #include <atomic>
 #include <string>
 
+/** What the user reads when acceptFirmwareFile refuses a file. */
+constexpr const char* incompatibleImageText = "Selected file is not compatible with your hardware";
+
 /** Message thread: the compatibility decision for a chosen file. The header
     must carry compatibleModel (panelState), the file must load, and a dry run
     of the transfer must find every tag and keep every section inside the

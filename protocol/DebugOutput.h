@@ -4,5 +4,9 @@
 
 #include <string>
 
-/** Writes text unchanged (no line feed added) to standard error. */
+/** Writes text unchanged (no line feed added) to standard error, unless turned off. */
 void debugOutput (const std::string& text);
+
+/** On by default; a front end whose standard error is the user's (the command
+    line) turns it off. */
+void setDebugOutputEnabled (bool enabled);

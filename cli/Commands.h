@@ -1,0 +1,39 @@
+#pragma once
+// The commands of korva, each run to its end; each returns the exit code.
+
+#include "cli/Session.h"
+
+#include <optional>
+#include <string>
+
+namespace korvacli
+{
+    struct CommonOptions
+    {
+        bool json = false;
+        std::string port;
+        Family family = Family::automatic;
+        bool familyGiven = false;
+    };
+
+    /** The settings a write changes; unset ones keep the receiver's value. */
+    struct WriteOptions
+    {
+        std::optional<std::string> name;
+        std::optional<std::string> pin;      // "" for no PIN
+        std::optional<bool> stereo;
+        std::optional<int> maxDevices;
+        std::optional<bool> gpoNormallyOpen;
+        std::optional<bool> led;
+        std::optional<bool> frontRestore;
+        std::string fromFile;                // a document written by read --json
+    };
+
+    int portsCommand (const CommonOptions& options);
+    int detectCommand (const CommonOptions& options);
+    int readCommand (const CommonOptions& options);
+    int writeCommand (const CommonOptions& options, WriteOptions write);
+    int restoreCommand (const CommonOptions& options);
+    int updateCommand (const CommonOptions& options, const std::string& imagePath);
+    int logCommand (const CommonOptions& options);
+}

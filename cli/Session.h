@@ -1,0 +1,63 @@
+#pragma once
+// How the command line runs a job: on its own thread (the main one), with
+// Ctrl-C as the job's exit request, and the job's end turned into an exit code
+// and the message the window would show.
+
+#include "protocol/Job.h"
+
+#include <cstdint>
+#include <string>
+
+namespace korvacli
+{
+    /** Exit codes, as documented in the README. */
+    enum ExitCode : int
+    {
+        exitOk = 0,
+        exitUsage = 2,
+        exitPortOpen = 3,
+        exitNoAnswer = 4,
+        exitRefused = 5,
+        exitFailed = 6,
+        exitInterrupted = 130
+    };
+
+    enum class Family { zvarnelo, rulko, automatic };
+
+    /** Ctrl-C (and SIGTERM) from now on request the running job's exit and wake
+        its port waits. Call once, before the first job. */
+    void installInterruptHandling();
+
+    /** True once Ctrl-C was pressed. */
+    bool interrupted();
+
+    /** A job whose exit request is Ctrl-C. */
+    class CliJob : public JobContext
+    {
+    public:
+        CliJob (JobKind k, int port, bool slow)
+            : JobContext (k, static_cast<uint8_t> (port), slow) {}
+        bool shouldExit() const override { return interrupted(); }
+    };
+
+    /** How a job ended, for the user. */
+    struct JobResult
+    {
+        int exitCode = exitOk;
+        std::string message;     // empty on success
+    };
+
+    /** Maps a finished job to its exit code and the window's message for it. */
+    JobResult resultOf (const JobContext& job);
+
+    /** Runs one job to its end on this thread. */
+    JobResult runCliJob (JobKind kind, int portIndex, bool slowBaud);
+
+    /** The window's detect conversation at the family's baud rate; automatic tries
+        the fast family (Rulko, DORU-415QX) first, then zVARNELO7QX. On success the
+        device record holds the type and version, and slowBaud the rate found. */
+    JobResult detectDevice (int portIndex, Family family, bool& slowBaud);
+
+    /** The version as the window shows it ("1.05"); "" for a type that has none. */
+    std::string versionText (uint8_t typeCode, uint8_t major, uint8_t minor);
+}
