@@ -14,6 +14,7 @@ scripts/with-display.sh ctest --test-dir build --output-on-failure -j2 || status
 scripts/fuzz.sh || status=1
 scripts/tsan.sh || status=1
 scripts/wine-tests.sh || status=1
+scripts/wine-cli-tests.sh || status=1
 
 if [ $status -ne 0 ]; then
     echo "SOME TESTS FAILED" >&2

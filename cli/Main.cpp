@@ -43,6 +43,7 @@ int main (int argc, char** argv)
     app.set_version_flag ("--version", "korva " KORVA_VERSION);
     app.require_subcommand (1, 1);
     app.fallthrough();
+    app.allow_windows_style_options (false);   // a device path starts with a slash
 
     CommonOptions common;
     std::string family = "auto";

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Runs korva.exe (the MinGW build, see wine-tests.sh) under Wine against the
+# native simulated receivers on COM ports: Wine's COMn is linked to the pty of a
+# korva-sim of each family. Checks ports, detect (each family, and auto) and an
+# update, as text and as JSON, with their exit codes. Exits non-zero on failure.
+#
+#   scripts/wine-cli-tests.sh     # after scripts/build.sh (korva-sim, korva-mkimage)
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${KORVA_WIN_BUILD:-$root/build-win}
+native=${KORVA_NATIVE_BUILD:-$root/build}
+com=${KORVA_WINE_CLI_COM:-52}      # apart from the ports wine-tests.sh uses
+f1_com=$((com + 1))
+sim=$native/tools/simulator/korva-sim
+mkimage=$native/tools/imagebuilder/korva-mkimage
+
+for tool in cmake ninja wine wineboot wineserver x86_64-w64-mingw32-g++-posix python3; do
+    command -v "$tool" >/dev/null || { echo "wine-cli-tests: $tool not found (run scripts/install-deps.sh)" >&2; exit 2; }
+done
+for f in "$sim" "$mkimage"; do
+    [ -x "$f" ] || { echo "wine-cli-tests: $f missing (run scripts/build.sh)" >&2; exit 2; }
+done
+
+if [ ! -f "$build/build.ninja" ]; then
+    cmake -S "$root" -B "$build" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
+        -DKORVA_GUI=OFF -DKORVA_BENCH=OFF
+fi
+cmake --build "$build" -j2 --target korva
+korva=$build/bin/korva.exe
+
+export WINEPREFIX="$build/wineprefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "wine-cli-tests: creating Wine prefix"
+    timeout 300 wineboot -i </dev/null >"$build/wineboot.log" 2>&1 || { rm -rf "$WINEPREFIX"; exit 2; }
+    wineserver -w
+fi
+
+scratch=$(mktemp -d /tmp/korva-wine-cli-XXXXXX)
+pids=()
+cleanup() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    wineserver -k 2>/dev/null || true
+    rm -f "$WINEPREFIX/dosdevices/com$com" "$WINEPREFIX/dosdevices/com$f1_com"
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+# A Rulko on COM$com and a zVARNELO7QX on COM$f1_com.
+"$sim" --type f0 --link "$scratch/com$com" >"$scratch/sim-f0.log" 2>&1 &
+pids+=($!)
+"$sim" --type f1 --link "$scratch/com$f1_com" >"$scratch/sim-f1.log" 2>&1 &
+pids+=($!)
+for n in "$com" "$f1_com"; do
+    for _ in $(seq 100); do [ -e "$scratch/com$n" ] && break; sleep 0.05; done
+    [ -e "$scratch/com$n" ] || { echo "wine-cli-tests: no pty at $scratch/com$n" >&2; exit 2; }
+    ln -sfn "$scratch/com$n" "$WINEPREFIX/dosdevices/com$n"
+    wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "$scratch/com$n" /f >/dev/null 2>&1
+done
+wineserver -k 2>/dev/null || true
+wineserver -w
+
+"$mkimage" -o "$scratch/rulko.bin" --model RULKO >/dev/null
+
+passed=0
+failed=0
+# check NAME EXPECTED_EXIT PYTHON_CHECK -- ARGS: runs korva.exe ARGS; PYTHON_CHECK
+# gets the output as `out` (a str) and must be true.
+check() {
+    local name=$1 want=$2 test=$3
+    shift 4
+    local out rc=0
+    out=$(cd "$scratch" && timeout 120 wine "$korva" "$@" </dev/null 2>&1) || rc=$?
+    out=$(printf '%s' "$out" | tr -d '\r' | grep -v '^wine: ' || true)
+    if [ "$rc" -eq "$want" ] && OUT="$out" python3 -c "
+import json, os, sys
+out = os.environ['OUT']
+sys.exit(0 if ($test) else 1)"; then
+        echo "PASS  korva.exe $name"
+        passed=$((passed + 1))
+    else
+        echo "FAIL  korva.exe $name (exit $rc, expected $want)"
+        printf '%s\n' "$out" | sed 's/^/      /' | tail -20
+        failed=$((failed + 1))
+    fi
+}
+
+last_json='json.loads(out.strip().splitlines()[-1])'
+check "--version" 0 "out.strip() == 'korva 1.0.0' or out.startswith('korva ')" -- --version
+check "ports" 0 "'COM$com' in out.split() and 'COM$f1_com' in out.split()" -- ports
+check "ports --json" 0 "any(p['name'] == 'COM$com' for p in $last_json['ports'])" -- ports --json
+check "detect COM$com" 0 "'Rulko' in out and '1.05' in out" -- detect "COM$com"
+check "detect --json" 0 "$last_json['device'] == {'typeCode': '0xF0', 'model': 'Rulko', 'version': '1.05'}" -- detect "COM$com" --json
+check "detect zVARNELO7QX, auto" 0 "$last_json['device']['model'] == 'zVARNELO7QX'" -- detect "COM$f1_com" --json
+check "detect zVARNELO7QX as rulko" 4 "'but a zVARNELO7QX answers' in out" -- detect "COM$f1_com" --family rulko
+check "read" 0 "$last_json['settings']['name'] == 'Rulko'" -- read "COM$com" --json
+check "update" 0 "'Update firmware is done [success]' in out and '100%' in out" -- update "COM$com" rulko.bin
+check "update --json" 0 "$last_json['ok'] and any('\"percent\":100' in l for l in out.splitlines())" -- update "COM$com" rulko.bin --json
+check "no such port" 3 "'COM99' in out" -- detect COM99
+check "not a port name" 3 "'not a serial port name' in out" -- detect /dev/ttyUSB0
+
+echo "wine-cli-tests: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
