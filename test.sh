@@ -15,6 +15,7 @@ scripts/fuzz.sh || status=1
 scripts/tsan.sh || status=1
 scripts/wine-tests.sh || status=1
 scripts/wine-cli-tests.sh || status=1
+scripts/package.sh || status=1
 
 if [ $status -ne 0 ]; then
     echo "SOME TESTS FAILED" >&2
