@@ -229,6 +229,32 @@ TEST (PortTableWin32, EmptyTableHasNoValidIndex)
         expectInvalid (index);
 }
 
+TEST (PortTableWin32, AddedPortsJoinTheTableOnceAndOpen)
+{
+    const int com = comFrom ("KORVA_TEST_COM");
+    if (com <= 0)
+        GTEST_SKIP() << "KORVA_TEST_COM names no loopback COM port";
+
+    const std::string display = "COM" + std::to_string (com);
+
+    // Named by the user, to an empty table: added, found again in any spelling.
+    resetPortTable();
+    const int index = addPort (display.c_str());
+    ASSERT_EQ (index, 0);
+    EXPECT_EQ (addPort (("\\\\.\\" + display).c_str()), 0);
+    EXPECT_STREQ (portDisplayName (index), display.c_str());
+    ASSERT_EQ (openPort (index, 115200), 1);
+    closePort (index);
+
+    // Already listed by the enumeration: its entry is used.
+    ASSERT_GE (enumeratePorts(), 1);
+    EXPECT_EQ (addPort (display.c_str()), indexOf (display));
+
+    EXPECT_EQ (addPort ("/dev/ttyUSB0"), -1);
+    EXPECT_EQ (addPort ("COM0"), -1);
+    resetPortTable();
+}
+
 TEST (PortTableWin32, LoopbackPortRoundTrip)
 {
     const int com = comFrom ("KORVA_TEST_COM");
