@@ -38,7 +38,7 @@ namespace
 
 int main (int argc, char** argv)
 {
-    CLI::App app ("korva: configures and updates Korva Bluetooth audio receivers over a serial port.");
+    CLI::App app ("korva: configures and updates Korva Bluetooth audio receivers over a serial port.", "korva");
     app.footer (exitCodesText);
     app.set_version_flag ("--version", "korva " KORVA_VERSION);
     app.require_subcommand (1, 1);

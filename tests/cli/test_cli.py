@@ -273,6 +273,24 @@ class Errors(CliTest):
                     if text is not None:
                         self.assertIn(text, doc["error"])
 
+    def test_connection_lost_mid_job(self):
+        # (command, simulator fault, text); each run gets a receiver of its own.
+        cases = [
+            ("read", ["--vanish-after", "3"], "The connection to the receiver was lost"),
+            ("update", ["--vanish-on", "04:3"], "The receiver may need the update again"),
+        ]
+        for command, fault, text in cases:
+            for as_json in (False, True):
+                with self.subTest(command=command, json=as_json):
+                    sim = self.sim("f0", *fault)
+                    args = [command, sim.link] + ([self.image("RULKO")] if command == "update" else [])
+                    result = korva(*args, *(["--json"] if as_json else []))
+                    self.assertExit(result, 6, text)
+                    if as_json:
+                        doc = json.loads(result.stdout.splitlines()[-1])
+                        self.assertEqual((doc["ok"], doc["exitCode"]), (False, 6))
+                    sim.stop()
+
     def test_auto_family_finds_either_family(self):
         for kind in ("f0", "f1", "f2"):
             with self.subTest(type=kind):
