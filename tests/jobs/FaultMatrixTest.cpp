@@ -325,3 +325,58 @@ TEST_F (FaultMatrix, EveryJobUnderEveryFaultEndsHonestlyInTime)
     }
 }
 }
+
+namespace
+{
+// A refusal of any command of a write or an update ends the job at once, as
+// refused, with nothing sent after the refused command.
+TEST_F (FaultMatrix, RefusalOfEachCommandEndsAtOnce)
+{
+    struct Case { JobKind kind; uint8_t op; int sub; };
+    const Case cases[] = {
+        { JobKind::WriteConfig, 0x35, -1 }, { JobKind::WriteConfig, 0x06, -1 },
+        { JobKind::WriteConfig, 0xD4, -1 }, { JobKind::WriteConfig, 0xD1, -1 },
+        { JobKind::UpdateFirmware, 0x49, 0x00 }, { JobKind::UpdateFirmware, 0x49, 0x01 },
+        { JobKind::UpdateFirmware, 0x49, 0x02 }, { JobKind::UpdateFirmware, 0x49, 0x03 },
+        { JobKind::UpdateFirmware, 0x49, 0x04 }, { JobKind::UpdateFirmware, 0x49, 0x05 },
+        { JobKind::UpdateFirmware, 0x49, 0x06 }, { JobKind::UpdateFirmware, 0x49, 0x07 },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (testing::Message() << "op " << std::hex << int (c.op) << " sub " << c.sub);
+        resetPortTable();
+        resetProtocolState();
+        korvasim::SimulatorOptions options;
+        options.type = 0xF0;
+        korvasim::SimulatedReceiver sim (options);
+        ASSERT_TRUE (sim.start());
+        const int index = registerPort (sim.slavePath());
+        auto& state = deviceState();
+        state.currentPortIndex = index;
+        state.typeCode = 0xF0;
+        std::strcpy (reinterpret_cast<char*> (state.config.name), "Matrix");
+        if (c.kind == JobKind::UpdateFirmware)
+        {
+            fixtures::TempFile file (imagebuilder::buildImage (fixtures::imageRecipe()));
+            ASSERT_TRUE (acceptFirmwareFile (file.path, 1));
+        }
+        sim.refuse (c.op, 0x01, c.sub);
+
+        MatrixJob job (c.kind, index, false);
+        runJob (job);
+        EXPECT_EQ (job.status, JobStatus::Failed);
+        EXPECT_EQ (job.detail, JobDetail::refused);
+
+        std::this_thread::sleep_for (std::chrono::milliseconds (50));
+        const auto frames = sim.receivedFrames();
+        ASSERT_FALSE (frames.empty());
+        EXPECT_EQ (frames.back()[3], c.op) << "something was sent after the refusal";
+        if (c.sub >= 0)
+        {
+            EXPECT_EQ (frames.back()[4], c.sub);
+        }
+        sim.stop();
+    }
+}
+}
