@@ -177,6 +177,36 @@ const char* detailName (JobDetail d)
     return "";
 }
 
+/** A simulated receiver of type on a listed port, with DeviceState as a
+    detect would have left it for kind, the form's settings to write, and an
+    accepted image for an update. */
+int prepareReceiver (korvasim::SimulatedReceiver& sim, JobKind kind, uint8_t type)
+{
+    resetPortTable();
+    resetProtocolState();
+    EXPECT_TRUE (sim.start());
+    const int index = registerPort (sim.slavePath());
+    EXPECT_GE (index, 0);
+
+    auto& state = deviceState();
+    state.currentPortIndex = index;
+    if (kind != JobKind::Detect)
+        state.typeCode = type;
+    std::strcpy (reinterpret_cast<char*> (state.config.name), "Matrix");
+    std::strcpy (reinterpret_cast<char*> (state.config.pin), "1234");
+    state.config.stereo = 1;
+    state.config.maxDevices = 8;
+    std::strcpy (reinterpret_cast<char*> (state.hciConfig.name), "Matrix");
+    std::strcpy (reinterpret_cast<char*> (state.hciConfig.pin), "1234");
+
+    if (kind == JobKind::UpdateFirmware)
+    {
+        fixtures::TempFile file (imagebuilder::buildImage (fixtures::imageRecipe()));
+        EXPECT_TRUE (acceptFirmwareFile (file.path, 1));
+    }
+    return index;
+}
+
 class FaultMatrix : public testing::Test
 {
 protected:
@@ -189,32 +219,10 @@ protected:
 
     Cell runCell (const JobCase& c, Fault fault)
     {
-        resetPortTable();
-        resetProtocolState();
-
         korvasim::SimulatorOptions options;
         options.type = c.type;
         korvasim::SimulatedReceiver sim (options);
-        EXPECT_TRUE (sim.start());
-        const int index = registerPort (sim.slavePath());
-        EXPECT_GE (index, 0);
-
-        auto& state = deviceState();
-        state.currentPortIndex = index;
-        if (c.kind != JobKind::Detect)
-            state.typeCode = c.type;
-        std::strcpy (reinterpret_cast<char*> (state.config.name), "Matrix");
-        std::strcpy (reinterpret_cast<char*> (state.config.pin), "1234");
-        state.config.stereo = 1;
-        state.config.maxDevices = 8;
-        std::strcpy (reinterpret_cast<char*> (state.hciConfig.name), "Matrix");
-        std::strcpy (reinterpret_cast<char*> (state.hciConfig.pin), "1234");
-
-        if (c.kind == JobKind::UpdateFirmware)
-        {
-            fixtures::TempFile file (imagebuilder::buildImage (fixtures::imageRecipe()));
-            EXPECT_TRUE (acceptFirmwareFile (file.path, 1));
-        }
+        const int index = prepareReceiver (sim, c.kind, c.type);
 
         switch (fault)
         {
@@ -345,22 +353,10 @@ TEST_F (FaultMatrix, RefusalOfEachCommandEndsAtOnce)
     for (const auto& c : cases)
     {
         SCOPED_TRACE (testing::Message() << "op " << std::hex << int (c.op) << " sub " << c.sub);
-        resetPortTable();
-        resetProtocolState();
         korvasim::SimulatorOptions options;
         options.type = 0xF0;
         korvasim::SimulatedReceiver sim (options);
-        ASSERT_TRUE (sim.start());
-        const int index = registerPort (sim.slavePath());
-        auto& state = deviceState();
-        state.currentPortIndex = index;
-        state.typeCode = 0xF0;
-        std::strcpy (reinterpret_cast<char*> (state.config.name), "Matrix");
-        if (c.kind == JobKind::UpdateFirmware)
-        {
-            fixtures::TempFile file (imagebuilder::buildImage (fixtures::imageRecipe()));
-            ASSERT_TRUE (acceptFirmwareFile (file.path, 1));
-        }
+        const int index = prepareReceiver (sim, c.kind, 0xF0);
         sim.refuse (c.op, 0x01, c.sub);
 
         MatrixJob job (c.kind, index, false);
