@@ -5,7 +5,9 @@
 FwComponent::FwComponent()
 {
     updateProgress() = 0.0;
-    addAndMakeVisible (bar);
+    // The bar animates on a 30 ms timer of its own while it is visible: it is
+    // made visible only inside the progress window, so an idle panel sleeps.
+    addChildComponent (bar);
     setSize (300, 70);
 }
 
@@ -30,10 +32,12 @@ void FwComponent::parentHierarchyChanged()
     if (getParentComponent() != nullptr)
     {
         shownProgress = updateProgress().load();
+        bar.setVisible (true);
         startTimerHz (20);
     }
     else
     {
+        bar.setVisible (false);
         stopTimer();
     }
 }

@@ -5,6 +5,7 @@
 #include "firmware/FirmwareUpdate.h"
 #include "protocol/Commands.h"
 #include "protocol/Conversations.h"
+#include "protocol/DebugOutput.h"
 #include "protocol/DeviceState.h"
 #include "protocol/EventReceiver.h"
 #include "protocol/Pass.h"
@@ -60,6 +61,26 @@ namespace
         return slowBaud ? 115200u : 921600u;
     }
 
+    /** Tells the user when the USB adapter holds received bytes back for more
+        than a millisecond: every acknowledgement waits that long, so a 16 ms
+        timer makes a lock-step update about three times slower than the wire. */
+    void noteSlowAdapter (int portIndex)
+    {
+        const int ms = portLatencyTimerMs (portIndex);
+        if (ms <= 1)
+            return;
+
+        const char* name = portDisplayName (portIndex);
+        std::string device = name != nullptr ? name : "";
+        device = device.substr (device.rfind ('/') + 1);
+
+        const std::string text = "the adapter holds received bytes up to " + std::to_string (ms)
+                               + " ms (its latency timer); for fast jobs: echo 1 > /sys/bus/usb-serial/devices/"
+                               + device + "/latency_timer";
+        traceNote (text);
+        debugOutput (text + "\n");
+    }
+
     /** After a detect found nothing: asks once at the other family's baud rate, so
         the user can be told which family to choose. The job stays Failed; the
         type found there is kept in the job only, never as the detected device. */
@@ -106,6 +127,7 @@ void runJob (JobContext& job)
     }
 
     job.status = JobStatus::Running;
+    noteSlowAdapter (job.portIndex);
 
     if (auto conversation = conversationFor (job.kind, deviceState().typeCode))
         conversation (job);

@@ -99,6 +99,11 @@ struct PortOpenError
 /** The reason the last openPort failed; fault none after a successful one. */
 PortOpenError lastOpenError();
 
+/** The USB serial adapter's latency timer of the open entry, in ms, where the
+    system tells it (Linux: sysfs); -1 when unknown. Adapters hold received
+    bytes back up to this long, and a lock-step update waits on every one. */
+int portLatencyTimerMs (int index);
+
 /** Closes entry index when it is open; otherwise nothing. */
 void closePort (int index);
 

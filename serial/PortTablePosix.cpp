@@ -753,3 +753,32 @@ PortOpenError lastOpenError()
 {
     return openError();
 }
+
+int latencyTimerMsIn (const char* usbSerialDir, const char* ttyName)
+{
+    const std::string sysPath = std::string (usbSerialDir) + "/" + ttyName + "/latency_timer";
+    FILE* f = std::fopen (sysPath.c_str(), "r");
+    if (f == nullptr)
+        return -1;
+
+    int ms = -1;
+    if (std::fscanf (f, "%d", &ms) != 1)
+        ms = -1;
+    std::fclose (f);
+    return ms;
+}
+
+int portLatencyTimerMs (int index)
+{
+    if (portLost (index))
+        return -1;
+
+    // The entry may be a symlink (by-id names, the simulator's link): sysfs
+    // knows the device by its own name.
+    char device[PATH_MAX];
+    if (::realpath (table().entries[index].path, device) == nullptr)
+        return -1;
+
+    const char* base = std::strrchr (device, '/');
+    return latencyTimerMsIn ("/sys/bus/usb-serial/devices", base != nullptr ? base + 1 : device);
+}

@@ -13,3 +13,7 @@ int enumeratePortsIn (const char* sysClassTty, const char* devDir, const char* e
 
 /** Orders tty names naturally: digit runs compare by value (ttyS2 before ttyS10). */
 bool naturalLess (const char* a, const char* b);
+
+/** The latency timer of USB serial device ttyName as usbSerialDir (normally
+    /sys/bus/usb-serial/devices) tells it, in ms; -1 when it does not. */
+int latencyTimerMsIn (const char* usbSerialDir, const char* ttyName);

@@ -652,3 +652,8 @@ void resetPortTable()
     closeAllPorts();
     table().count = 0;
 }
+
+int portLatencyTimerMs (int)
+{
+    return -1;   // the FTDI driver keeps it in the registry per device; not read here
+}

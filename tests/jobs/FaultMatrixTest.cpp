@@ -177,6 +177,36 @@ const char* detailName (JobDetail d)
     return "";
 }
 
+/** A simulated receiver of type on a listed port, with DeviceState as a
+    detect would have left it for kind, the form's settings to write, and an
+    accepted image for an update. */
+int prepareReceiver (korvasim::SimulatedReceiver& sim, JobKind kind, uint8_t type)
+{
+    resetPortTable();
+    resetProtocolState();
+    EXPECT_TRUE (sim.start());
+    const int index = registerPort (sim.slavePath());
+    EXPECT_GE (index, 0);
+
+    auto& state = deviceState();
+    state.currentPortIndex = index;
+    if (kind != JobKind::Detect)
+        state.typeCode = type;
+    std::strcpy (reinterpret_cast<char*> (state.config.name), "Matrix");
+    std::strcpy (reinterpret_cast<char*> (state.config.pin), "1234");
+    state.config.stereo = 1;
+    state.config.maxDevices = 8;
+    std::strcpy (reinterpret_cast<char*> (state.hciConfig.name), "Matrix");
+    std::strcpy (reinterpret_cast<char*> (state.hciConfig.pin), "1234");
+
+    if (kind == JobKind::UpdateFirmware)
+    {
+        fixtures::TempFile file (imagebuilder::buildImage (fixtures::imageRecipe()));
+        EXPECT_TRUE (acceptFirmwareFile (file.path, 1));
+    }
+    return index;
+}
+
 class FaultMatrix : public testing::Test
 {
 protected:
@@ -189,32 +219,10 @@ protected:
 
     Cell runCell (const JobCase& c, Fault fault)
     {
-        resetPortTable();
-        resetProtocolState();
-
         korvasim::SimulatorOptions options;
         options.type = c.type;
         korvasim::SimulatedReceiver sim (options);
-        EXPECT_TRUE (sim.start());
-        const int index = registerPort (sim.slavePath());
-        EXPECT_GE (index, 0);
-
-        auto& state = deviceState();
-        state.currentPortIndex = index;
-        if (c.kind != JobKind::Detect)
-            state.typeCode = c.type;
-        std::strcpy (reinterpret_cast<char*> (state.config.name), "Matrix");
-        std::strcpy (reinterpret_cast<char*> (state.config.pin), "1234");
-        state.config.stereo = 1;
-        state.config.maxDevices = 8;
-        std::strcpy (reinterpret_cast<char*> (state.hciConfig.name), "Matrix");
-        std::strcpy (reinterpret_cast<char*> (state.hciConfig.pin), "1234");
-
-        if (c.kind == JobKind::UpdateFirmware)
-        {
-            fixtures::TempFile file (imagebuilder::buildImage (fixtures::imageRecipe()));
-            EXPECT_TRUE (acceptFirmwareFile (file.path, 1));
-        }
+        const int index = prepareReceiver (sim, c.kind, c.type);
 
         switch (fault)
         {
@@ -322,6 +330,49 @@ TEST_F (FaultMatrix, EveryJobUnderEveryFaultEndsHonestlyInTime)
             std::printf (" | %-27s", text);
         }
         std::printf ("\n");
+    }
+}
+}
+
+namespace
+{
+// A refusal of any command of a write or an update ends the job at once, as
+// refused, with nothing sent after the refused command.
+TEST_F (FaultMatrix, RefusalOfEachCommandEndsAtOnce)
+{
+    struct Case { JobKind kind; uint8_t op; int sub; };
+    const Case cases[] = {
+        { JobKind::WriteConfig, 0x35, -1 }, { JobKind::WriteConfig, 0x06, -1 },
+        { JobKind::WriteConfig, 0xD4, -1 }, { JobKind::WriteConfig, 0xD1, -1 },
+        { JobKind::UpdateFirmware, 0x49, 0x00 }, { JobKind::UpdateFirmware, 0x49, 0x01 },
+        { JobKind::UpdateFirmware, 0x49, 0x02 }, { JobKind::UpdateFirmware, 0x49, 0x03 },
+        { JobKind::UpdateFirmware, 0x49, 0x04 }, { JobKind::UpdateFirmware, 0x49, 0x05 },
+        { JobKind::UpdateFirmware, 0x49, 0x06 }, { JobKind::UpdateFirmware, 0x49, 0x07 },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (testing::Message() << "op " << std::hex << int (c.op) << " sub " << c.sub);
+        korvasim::SimulatorOptions options;
+        options.type = 0xF0;
+        korvasim::SimulatedReceiver sim (options);
+        const int index = prepareReceiver (sim, c.kind, 0xF0);
+        sim.refuse (c.op, 0x01, c.sub);
+
+        MatrixJob job (c.kind, index, false);
+        runJob (job);
+        EXPECT_EQ (job.status, JobStatus::Failed);
+        EXPECT_EQ (job.detail, JobDetail::refused);
+
+        std::this_thread::sleep_for (std::chrono::milliseconds (50));
+        const auto frames = sim.receivedFrames();
+        ASSERT_FALSE (frames.empty());
+        EXPECT_EQ (frames.back()[3], c.op) << "something was sent after the refusal";
+        if (c.sub >= 0)
+        {
+            EXPECT_EQ (frames.back()[4], c.sub);
+        }
+        sim.stop();
     }
 }
 }

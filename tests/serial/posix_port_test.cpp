@@ -575,6 +575,20 @@ TEST (PortTablePosix, ProductionEnumerationAppendsExtraPortsFromTheEnvironment)
     resetPortTable();
 }
 
+TEST (PortTablePosix, AdapterLatencyTimerFromSysfs)
+{
+    TempDir dir;
+    fs::create_directories (dir.path / "ttyUSB0");
+    std::ofstream (dir.path / "ttyUSB0" / "latency_timer") << "16\n";
+    fs::create_directories (dir.path / "ttyUSB1");
+    std::ofstream (dir.path / "ttyUSB1" / "latency_timer") << "1\n";
+
+    EXPECT_EQ (latencyTimerMsIn (dir.path.c_str(), "ttyUSB0"), 16);
+    EXPECT_EQ (latencyTimerMsIn (dir.path.c_str(), "ttyUSB1"), 1);
+    EXPECT_EQ (latencyTimerMsIn (dir.path.c_str(), "ttyACM0"), -1) << "no such adapter: unknown";
+    EXPECT_EQ (portLatencyTimerMs (-1), -1);
+}
+
 TEST (PortTablePosix, NaturalOrder)
 {
     const std::vector<std::pair<const char*, const char*>> ordered {

@@ -1,0 +1,99 @@
+"""What an idle window costs: starts the real application under the test
+display with no port and no job, lets it settle, then measures for 30 s (or
+KORVA_IDLE_SECONDS) the CPU time and the voluntary context switches (wake-ups)
+of each of its threads, from /proc. Prints the figures next to their targets.
+Given a second executable (a bare JUCE window), measures it the same way, so
+the framework's own share shows.
+
+    scripts/with-display.sh python3 tests/e2e/bench_idle.py build/bin/korva-bluetooth-manager \
+        build/tests/gui/bench_bare_window
+"""
+
+import subprocess
+
+import os
+import sys
+import time
+
+import desktop
+
+TARGET_CPU_SHARE = 0.3       # per cent of one core
+TARGET_WAKEUPS = 50.0        # per second, all threads together
+
+
+def threads(pid):
+    """{thread name: (voluntary context switches, CPU ticks)} of every thread of pid."""
+    out = {}
+    for tid in os.listdir(f"/proc/{pid}/task"):
+        base = f"/proc/{pid}/task/{tid}"
+        try:
+            with open(base + "/comm") as f:
+                name = f.read().strip()
+            with open(base + "/status") as f:
+                switches = next(int(line.split()[1]) for line in f if line.startswith("voluntary_ctxt_switches"))
+            with open(base + "/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            ticks = int(fields[11]) + int(fields[12])
+        except (OSError, StopIteration):
+            continue
+        key = f"{name} [{tid}]"
+        out[key] = (switches, ticks)
+    return out
+
+
+def measure(pid, seconds):
+    time.sleep(3.0)   # past start-up, the first port refresh and the first paints
+    before = threads(pid)
+    t0 = time.monotonic()
+    time.sleep(seconds)
+    after = threads(pid)
+    return before, after, time.monotonic() - t0
+
+
+def report(title, before, after, elapsed):
+    hz = os.sysconf("SC_CLK_TCK")
+    total_wakeups = 0.0
+    total_cpu = 0.0
+    print(f"{title}, {elapsed:.0f} s")
+    print(f"{'thread':<28} {'wake-ups/s':>10} {'CPU %':>7}")
+    for name, (switches, ticks) in sorted(after.items()):
+        s0, t0_ = before.get(name, (0, 0))
+        rate = (switches - s0) / elapsed
+        cpu = 100.0 * (ticks - t0_) / hz / elapsed
+        total_wakeups += rate
+        total_cpu += cpu
+        print(f"{name:<28} {rate:>10.1f} {cpu:>7.2f}")
+    print(f"{'all threads':<28} {total_wakeups:>10.1f} {total_cpu:>7.2f}")
+    return total_wakeups, total_cpu
+
+
+def main():
+    app = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.environ.get("KORVA_APP", "build/bin/korva-bluetooth-manager"))
+    bare = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 else None
+    seconds = float(os.environ.get("KORVA_IDLE_SECONDS", "30"))
+
+    session = desktop.Session(app)
+    try:
+        before, after, elapsed = measure(session.app.pid, seconds)
+    finally:
+        session.close()
+    total_wakeups, total_cpu = report("idle window, no port, no job", before, after, elapsed)
+
+    if bare is not None:
+        proc = subprocess.Popen([bare])
+        try:
+            b_before, b_after, b_elapsed = measure(proc.pid, seconds)
+        finally:
+            proc.kill()
+            proc.wait()
+        print()
+        report("bare JUCE window of the same size, for comparison", b_before, b_after, b_elapsed)
+
+    print(f"ROW idle CPU share           {total_cpu:8.2f} %      target <= {TARGET_CPU_SHARE} %   "
+          f"ratio {total_cpu / TARGET_CPU_SHARE:.2f}")
+    print(f"ROW idle wake-ups            {total_wakeups:8.1f} /s     target <= {TARGET_WAKEUPS:.0f} /s   "
+          f"ratio {total_wakeups / TARGET_WAKEUPS:.2f}")
+
+
+if __name__ == "__main__":
+    main()
