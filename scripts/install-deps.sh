@@ -13,7 +13,7 @@ packages=(
     xvfb openbox xdotool x11-utils imagemagick socat fonts-dejavu-core
     g++-mingw-w64-x86-64-posix wine wine64 libz-mingw-w64-dev
     libcli11-dev nlohmann-json3-dev
-    lintian librsvg2-bin
+    lintian librsvg2-bin python3
 )
 
 missing=()
