@@ -450,7 +450,7 @@ int writeCommand (const CommonOptions& options, WriteOptions write)
     if (write.pin) wanted.pin = *write.pin;
 
     Json ignored = Json::array();
-    const std::pair<const char*, bool> typeSpecific[] = {
+    const std::pair<const char*, bool> fullSettingsOnly[] = {
         { "stereo", write.stereo.has_value() }, { "maxDevices", write.maxDevices.has_value() },
         { "gpoNormallyOpen", write.gpoNormallyOpen.has_value() }, { "led", write.led.has_value() },
         { "frontRestore", write.frontRestore.has_value() },
@@ -467,7 +467,7 @@ int writeCommand (const CommonOptions& options, WriteOptions write)
     else
     {
         std::string names;
-        for (const auto& [key, given] : typeSpecific)
+        for (const auto& [key, given] : fullSettingsOnly)
             if (given)
             {
                 ignored.push_back (key);
