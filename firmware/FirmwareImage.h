@@ -74,9 +74,6 @@ private:
 /** The single instance, shared by the panel and the transfer. */
 FirmwareImage& firmwareImage();
 
-/** Tests: back to the empty image. */
-void resetFirmwareImage();
-
 /** Checks envelope, model name, payload checksum and trailer, reading the
     stream sequentially from its current position. */
 bool checkHeader (std::istream& stream, const char* modelName);

@@ -1,6 +1,6 @@
 #include "panel/MainComponent.h"
 
-#include "jobs/BtThread.h"
+#include "panel/BtThread.h"
 #include "protocol/DeviceState.h"
 
 namespace

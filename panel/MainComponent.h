@@ -8,7 +8,7 @@
 #include <atomic>
 #include <memory>
 
-#include "firmware/FwComponent.h"
+#include "panel/FwComponent.h"
 #include "protocol/Job.h"
 #include "protocol/TraceSink.h"
 

@@ -2,7 +2,7 @@
 
 #include "panel/MainComponent.h"
 
-#include "jobs/BtThread.h"
+#include "panel/BtThread.h"
 #include "protocol/DeviceState.h"
 #include "serial/PortTable.h"
 

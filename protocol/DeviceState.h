@@ -45,6 +45,3 @@ struct DeviceState
 
 /** The single instance. */
 DeviceState& deviceState();
-
-/** Tests: back to the start-up values. */
-void resetDeviceState();

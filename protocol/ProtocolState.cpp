@@ -1,4 +1,5 @@
-#include "protocol/ProtocolState.h"
+// Tests put the protocol layer's process-wide tables back to their start-up
+// state through this (declared for them in tests/TestResets.h).
 
 #include "protocol/DeviceState.h"
 #include "protocol/EventReceiver.h"
@@ -6,6 +7,8 @@
 #include "protocol/HciReceiver.h"
 
 #include <cstring>
+
+void resetDeviceState();   // beside the instance, in DeviceState.cpp
 
 void resetProtocolState()
 {

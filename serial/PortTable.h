@@ -109,6 +109,3 @@ void closePort (int index);
 
 /** Closes every open entry. */
 void closeAllPorts();
-
-/** Tests: closes every port and empties the table. */
-void resetPortTable();

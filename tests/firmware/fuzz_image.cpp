@@ -4,6 +4,7 @@
 
 #include "firmware/FirmwareImage.h"
 #include "firmware/FirmwareTransfer.h"
+#include "tests/TestResets.h"
 
 #include <cstddef>
 #include <cstdint>

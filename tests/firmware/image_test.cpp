@@ -6,6 +6,7 @@
 #include "firmware/FirmwareImage.h"
 #include "firmware/FirmwareTransfer.h"
 #include "firmware/FirmwareUpdate.h"
+#include "tests/TestResets.h"
 
 #include <gtest/gtest.h>
 

@@ -5,6 +5,7 @@
 
 #include "firmware/FirmwareImage.h"
 #include "firmware/FirmwareTransfer.h"
+#include "tests/TestResets.h"
 
 #include <gtest/gtest.h>
 

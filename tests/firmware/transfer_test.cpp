@@ -9,6 +9,7 @@
 #include "protocol/TraceSink.h"
 #include "serial/PortTable.h"
 #include "tools/simulator/SimulatedReceiver.h"
+#include "tests/TestResets.h"
 
 #include <gtest/gtest.h>
 

@@ -8,6 +8,7 @@
 #include "firmware/FirmwareImage.h"
 #include "serial/PortTable.h"
 #include "tools/imagebuilder/ImageBuilder.h"
+#include "tests/TestResets.h"
 
 namespace
 {

@@ -7,6 +7,7 @@
 #include "PanelAccess.h"
 #include "protocol/DeviceState.h"
 #include "serial/PortTable.h"
+#include "tests/TestResets.h"
 
 class Form : public testing::Test
 {

@@ -8,11 +8,11 @@
 
 #include "GuiTestSupport.h"
 #include "PanelAccess.h"
-#include "jobs/BtThread.h"
+#include "panel/BtThread.h"
 #include "protocol/DeviceState.h"
-#include "protocol/ProtocolState.h"
 #include "serial/PortTable.h"
 #include "tools/simulator/SimulatedReceiver.h"
+#include "tests/TestResets.h"
 
 namespace
 {

@@ -11,9 +11,10 @@
 
 #include "GuiTestSupport.h"
 #include "PanelAccess.h"
-#include "jobs/BtThread.h"
+#include "panel/BtThread.h"
 #include "protocol/DeviceState.h"
 #include "serial/PortTable.h"
+#include "tests/TestResets.h"
 
 namespace
 {

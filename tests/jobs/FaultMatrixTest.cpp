@@ -12,9 +12,9 @@
 #include "firmware/FirmwareUpdate.h"
 #include "jobs/JobDispatch.h"
 #include "protocol/DeviceState.h"
-#include "protocol/ProtocolState.h"
 #include "tools/imagebuilder/ImageBuilder.h"
 #include "tools/simulator/SimulatedReceiver.h"
+#include "tests/TestResets.h"
 
 #include <gtest/gtest.h>
 

@@ -9,8 +9,8 @@
 #include "jobs/JobDispatch.h"
 #include "protocol/DeviceState.h"
 #include "protocol/Pass.h"
-#include "protocol/ProtocolState.h"
 #include "tools/simulator/SimulatedReceiver.h"
+#include "tests/TestResets.h"
 
 #include <algorithm>
 #include <chrono>

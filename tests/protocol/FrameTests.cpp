@@ -5,9 +5,9 @@
 #include "protocol/Commands.h"
 #include "protocol/DeviceState.h"
 #include "protocol/Frame.h"
-#include "protocol/ProtocolState.h"
 #include "protocol/Trace.h"
 #include "protocol/Transmit.h"
+#include "tests/TestResets.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include "protocol/DeviceState.h"
 #include "protocol/EventReceiver.h"
 #include "protocol/HciReceiver.h"
-#include "protocol/ProtocolState.h"
+#include "tests/TestResets.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 #include "ProtocolTestSupport.h"
 #include "PtySupport.h"
 
-#include "protocol/ProtocolState.h"
 #include "tools/simulator/SimulatedReceiver.h"
+#include "tests/TestResets.h"
 
 #include <gtest/gtest.h>
 

@@ -7,6 +7,7 @@
 #include "protocol/DeviceState.h"
 #include "protocol/EventReceiver.h"
 #include "protocol/Transmit.h"
+#include "tests/TestResets.h"
 
 #include <cerrno>
 #include <functional>

@@ -5,7 +5,7 @@
 
 #include "protocol/EventReceiver.h"
 #include "protocol/HciReceiver.h"
-#include "protocol/ProtocolState.h"
+#include "tests/TestResets.h"
 
 #include <cstddef>
 #include <cstdint>

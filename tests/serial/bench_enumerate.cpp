@@ -3,6 +3,7 @@
 
 #include "serial/PortTable.h"
 #include "serial/PortTablePosix.h"
+#include "tests/TestResets.h"
 
 #include <benchmark/benchmark.h>
 

@@ -7,6 +7,7 @@
 
 #include "serial/PortTable.h"
 #include "serial/PortTableWin32.h"
+#include "tests/TestResets.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The user's inputs on the panel: the port choice, the buttons, the function
 // keys and the hidden gesture on the version read-out that shows the event log.
 
-#include "jobs/BtThread.h"
+#include "panel/BtThread.h"
 #include "protocol/DeviceState.h"
 
 namespace

@@ -1,7 +1,7 @@
 // What the panel does when a job has ended: the outcome table, the device
 // identity shown, and the return to the no-device state.
 
-#include "jobs/BtThread.h"
+#include "panel/BtThread.h"
 #include "jobs/JobOutcome.h"
 #include "jobs/PortFaultText.h"
 #include "protocol/DeviceState.h"

@@ -1,4 +1,4 @@
-#include "firmware/FwComponent.h"
+#include "panel/FwComponent.h"
 
 #include "firmware/FirmwareUpdate.h"
 

@@ -1,4 +1,4 @@
-#include "jobs/BtThread.h"
+#include "panel/BtThread.h"
 
 #include "jobs/JobDispatch.h"
 

@@ -1,7 +1,7 @@
 // The panel's firmware section: choosing and checking a file, and starting the
 // update with its modal progress window.
 
-#include "jobs/BtThread.h"
+#include "panel/BtThread.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/FirmwareUpdate.h"
 #include "protocol/DeviceState.h"

@@ -1,7 +1,7 @@
 // Between the settings form's controls and the settings values (validated and
 // mapped to the device record in SettingsForm): clearing, and the write starter.
 
-#include "jobs/BtThread.h"
+#include "panel/BtThread.h"
 #include "jobs/SettingsForm.h"
 #include "protocol/DeviceState.h"
 

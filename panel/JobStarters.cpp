@@ -1,7 +1,7 @@
 // The job starters: each refuses while a job exists, prepares the panel,
 // covers it with the busy overlay and starts the worker.
 
-#include "jobs/BtThread.h"
+#include "panel/BtThread.h"
 #include "protocol/DeviceState.h"
 
 namespace
