@@ -12,6 +12,7 @@ packages=(
     clang libclang-rt-14-dev
     xvfb openbox xdotool x11-utils imagemagick socat fonts-dejavu-core
     g++-mingw-w64-x86-64-posix wine wine64 libz-mingw-w64-dev
+    dpkg-dev zip python3
 )
 
 missing=()
