@@ -1,5 +1,10 @@
 """Driving the real application in a real X display from outside, as a person
-would: find windows, read their geometry, click, type, take screenshots."""
+would: find windows, read their geometry, click, type, take screenshots.
+
+With KORVA_WINE=1 the application is the Windows .exe run by Wine (prefix from
+WINEPREFIX), and a simulated receiver is reached through a COM port: the
+ports available are named in KORVA_WINE_PORTS as "COMn=/path/of/link:...",
+each link path already mapped to its COMn in the prefix."""
 
 import os
 import re
@@ -8,6 +13,36 @@ import tempfile
 import time
 
 ARTIFACTS = os.environ.get("KORVA_ARTIFACTS", os.path.join(os.getcwd(), "artifacts"))
+WINE = os.environ.get("KORVA_WINE") == "1"
+
+
+def app_command(app):
+    """The command that starts the application (the .exe through Wine in Wine mode)."""
+    return ["wine", app] if WINE else [app]
+
+
+def wine_ports():
+    """(name, link path) of the COM ports set aside for simulated receivers."""
+    pairs = [entry.split("=", 1) for entry in os.environ.get("KORVA_WINE_PORTS", "").split(":") if entry]
+    return [(name, path) for name, path in pairs]
+
+
+def dos_port_order():
+    """The COM ports in the order in which the application lists them."""
+    return run("wine", os.environ["KORVA_DOS_PORTS"]).split()
+
+
+def choose_port(window, name=None):
+    """Opens the port list and picks a port: in Wine mode `name`, otherwise the
+    last one listed (the simulated port)."""
+    click(window, 210, 30)
+    time.sleep(0.4)
+    if WINE:
+        order = dos_port_order()
+        assert name in order, f"{name} not among the COM ports {order}"
+        run("xdotool", "key", *(["Down"] * (order.index(name) + 1)), "Return")
+    else:
+        run("xdotool", "key", "Up", "Return")
 
 
 def run(*args, check=True):
@@ -80,6 +115,12 @@ def screenshot(name, window="root"):
     return path
 
 
+def grab(window, x, y, w, h):
+    """The pixels (RGB bytes) of a rectangle of the window's client area as shown."""
+    return subprocess.run(["import", "-window", str(window), "-crop", f"{w}x{h}+{x}+{y}", "rgb:-"],
+                          check=True, capture_output=True).stdout
+
+
 def wait_window(title, timeout=30.0):
     return wait_for(lambda: (find_windows(title) or [None])[0], timeout=timeout, what=f"window '{title}'")
 
@@ -117,8 +158,11 @@ class Session:
         self.sim = None
         self.sim2 = None
         ports = ""
+        com_links = wine_ports() if WINE else []
         if sim is not None:
             self.link = os.path.join(self.tmp, "sim-port")
+            if WINE:
+                self.port_name, self.link = com_links[0]
             self.sim_log = open(os.path.join(self.tmp, "sim.log"), "w+")
             self.sim = subprocess.Popen([sim, "--link", self.link] + list(sim_args),
                                         stdout=self.sim_log, stderr=subprocess.STDOUT)
@@ -127,6 +171,8 @@ class Session:
         if sim is not None and second_sim_args is not None:
             # A second receiver, listed after the first.
             self.link2 = os.path.join(self.tmp, "sim-port2")
+            if WINE:
+                self.port_name2, self.link2 = com_links[1]
             self.sim2_log = open(os.path.join(self.tmp, "sim2.log"), "w+")
             self.sim2 = subprocess.Popen([sim, "--link", self.link2] + list(second_sim_args),
                                          stdout=self.sim2_log, stderr=subprocess.STDOUT)
@@ -134,7 +180,7 @@ class Session:
             ports += ":" + self.link2
         # A private home also keeps the single-instance lock away from other runs.
         self.env = dict(os.environ, HOME=self.tmp, KORVA_EXTRA_PORTS=ports)
-        self.app = subprocess.Popen([app], env=self.env, cwd=cwd or self.tmp)
+        self.app = subprocess.Popen(app_command(app), env=self.env, cwd=cwd or self.tmp)
         self.window = wait_for(lambda: (find_windows(TITLE, self.app.pid) or [None])[0], what="main window")
 
     def sim_output(self, second=False):
@@ -153,6 +199,11 @@ class Session:
             if p is not None and p.poll() is None:
                 p.kill()
                 p.wait()
+        if WINE:
+            # The fixed COM links must not outlive their simulator.
+            for link in (getattr(self, "link", None), getattr(self, "link2", None)):
+                if link is not None and os.path.islink(link):
+                    os.unlink(link)
         if self.sim is not None:
             self.sim_log.close()
         if self.sim2 is not None:
