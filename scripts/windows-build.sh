@@ -32,7 +32,12 @@ build_codecs() {
     mirror=$(grep -rhoE 'https?://[^ ]*debian\.org/debian/?' /etc/apt/sources.list /etc/apt/sources.list.d/ 2>/dev/null \
              | grep -v security | head -1 || true)
     mirror=${mirror:-http://deb.debian.org/debian}
-    echo "deb-src ${mirror%/} bookworm main" >"$deps/apt/sources.list"
+    local keyring=/usr/share/keyrings/debian-archive-keyring.gpg
+    if [ -f "$keyring" ]; then
+        echo "deb-src [signed-by=$keyring] ${mirror%/} bookworm main" >"$deps/apt/sources.list"
+    else
+        echo "deb-src ${mirror%/} bookworm main" >"$deps/apt/sources.list"
+    fi
     cat >"$deps/apt/apt.conf" <<CONF
 Dir::Etc::SourceList "$deps/apt/sources.list";
 Dir::Etc::SourceParts "$deps/apt/none";

@@ -35,14 +35,26 @@ def dos_port_order():
 def choose_port(window, name=None):
     """Opens the port list and picks a port: in Wine mode `name`, otherwise the
     last one listed (the simulated port)."""
-    click(window, 210, 30)
-    time.sleep(0.4)
     if WINE:
         order = dos_port_order()
         assert name in order, f"{name} not among the COM ports {order}"
+        # A program just started under Wine may still miss a click: open the
+        # list until it shows over the rows below the port box.
+        below = grab(window, 110, 50, 200, 50)
+        for _ in range(3):
+            click(window, 210, 30)
+            try:
+                wait_for(lambda: grab(window, 110, 50, 200, 50) != below, timeout=5, what="the port list")
+                break
+            except AssertionError:
+                pass
+        time.sleep(0.3)
+        screenshot("wine-port-list-" + "-".join(order))
         run("xdotool", "key", *(["Down"] * (order.index(name) + 1)), "Return")
-    else:
-        run("xdotool", "key", "Up", "Return")
+        return
+    click(window, 210, 30)
+    time.sleep(0.4)
+    run("xdotool", "key", "Up", "Return")
 
 
 def run(*args, check=True):
