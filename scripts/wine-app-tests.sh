@@ -2,7 +2,7 @@
 # End-to-end tests of the Windows application: builds it (scripts/windows-build.sh),
 # then runs the .exe under Wine on the test display (a private Xvfb unless one
 # is set) against the native simulated receiver, whose pseudo-terminals Wine
-# sees as COM ports. Screenshots go to build-winapp/artifacts. Exits non-zero
+# sees as COM ports. The .exe tested is the one in the .zip. Screenshots go to build-winapp/artifacts. Exits non-zero
 # when the build or any test fails.
 #
 #   scripts/wine-app-tests.sh                  # every test
@@ -59,11 +59,14 @@ wineserver -w
 wineserver -p >"$build/wineserver.log" 2>&1 </dev/null
 
 # --- the tests ----------------------------------------------------------------
+# The program as users get it: out of the .zip.
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+package="$build/package/korva-bluetooth-manager-$version-windows-x64.zip"
+python3 -m zipfile -e "$package" "$scratch/unpacked"
 export KORVA_WINE=1 KORVA_WINE_PORTS="$ports" \
-    KORVA_APP="$build/bin/korva-bluetooth-manager.exe" \
+    KORVA_APP="$scratch/unpacked/korva-bluetooth-manager-$version-windows-x64/korva-bluetooth-manager.exe" \
     KORVA_DOS_PORTS="$build/tests/e2e/dos_ports.exe" \
-    KORVA_PACKAGE="$build/package/korva-bluetooth-manager-$version-windows-x64.zip" \
+    KORVA_PACKAGE="$package" \
     KORVA_SIM="$native/tools/simulator/korva-sim" \
     KORVA_MKIMAGE="$native/tools/imagebuilder/korva-mkimage" \
     KORVA_WM_CLOSE="$native/tests/e2e/wm_close" \
