@@ -69,6 +69,7 @@ export KORVA_WINE=1 KORVA_WINE_PORTS="$ports" \
     KORVA_PACKAGE="$package" \
     KORVA_SIM="$native/tools/simulator/korva-sim" \
     KORVA_MKIMAGE="$native/tools/imagebuilder/korva-mkimage" \
+    KORVA_WIN_MKIMAGE="$build/tools/imagebuilder/korva-mkimage.exe" \
     KORVA_WM_CLOSE="$native/tests/e2e/wm_close" \
     KORVA_ARTIFACTS="$build/artifacts" \
     PYTHONPATH="$root/tests/e2e" PYTHONDONTWRITEBYTECODE=1

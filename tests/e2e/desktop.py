@@ -27,9 +27,20 @@ def wine_ports():
     return [(name, path) for name, path in pairs]
 
 
+def wine_run(*args, timeout=120):
+    """Runs a Windows program to its end under Wine and returns its output. The
+    output goes through a file, not a pipe: Wine's own background processes,
+    started by the first program, would keep a pipe open long after it ends."""
+    with tempfile.TemporaryFile() as out:
+        subprocess.run(["wine"] + list(args), stdout=out, stderr=subprocess.STDOUT,
+                       stdin=subprocess.DEVNULL, check=True, timeout=timeout)
+        out.seek(0)
+        return out.read().decode(errors="replace")
+
+
 def dos_port_order():
     """The COM ports in the order in which the application lists them."""
-    return run("wine", os.environ["KORVA_DOS_PORTS"]).split()
+    return [line for line in wine_run(os.environ["KORVA_DOS_PORTS"]).split() if line.startswith("COM")]
 
 
 def choose_port(window, name=None):

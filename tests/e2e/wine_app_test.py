@@ -18,6 +18,7 @@ import desktop
 APP = os.environ["KORVA_APP"]
 SIM = os.environ["KORVA_SIM"]
 MKIMAGE = os.environ["KORVA_MKIMAGE"]
+WIN_MKIMAGE = os.environ["KORVA_WIN_MKIMAGE"]
 WM_CLOSE = os.environ["KORVA_WM_CLOSE"]
 PACKAGE = os.environ["KORVA_PACKAGE"]
 TITLE = desktop.TITLE
@@ -56,6 +57,19 @@ class PackageTest(unittest.TestCase):
         self.assertTrue(dlls)
         for dll in dlls:
             self.assertNotRegex(dll, r"^(libstdc|libgcc|libwinpthread|zlib|libpng|libjpeg)", dll)
+
+
+class ImageBuilderTest(unittest.TestCase):
+    """The Windows build of korva-mkimage writes the same image as the native one."""
+
+    def test_same_image_as_the_native_builder(self):
+        out = tempfile.mkdtemp(prefix="korva-wine-mkimage-")
+        native, windows = os.path.join(out, "native.bin"), os.path.join(out, "windows.bin")
+        for model in ("RULKO", "DORU-415QX"):
+            subprocess.run([MKIMAGE, "-o", native, "--model", model], check=True, capture_output=True)
+            desktop.wine_run(WIN_MKIMAGE, "-o", windows_path(windows), "--model", model)
+            with open(native, "rb") as a, open(windows, "rb") as b:
+                self.assertEqual(a.read(), b.read(), model)
 
 
 class WindowTest(unittest.TestCase):
