@@ -178,6 +178,7 @@ class Session:
 
     def __init__(self, app, sim=None, sim_args=(), cwd=None, second_sim_args=None):
         self.tmp = tempfile.mkdtemp(prefix="korva-e2e-")
+        self.app = None
         self.sim = None
         self.sim2 = None
         ports = ""
@@ -204,7 +205,12 @@ class Session:
         # A private home also keeps the single-instance lock away from other runs.
         self.env = dict(os.environ, HOME=self.tmp, KORVA_EXTRA_PORTS=ports)
         self.app = subprocess.Popen(app_command(app), env=self.env, cwd=cwd or self.tmp)
-        self.window = wait_for(lambda: (find_windows(TITLE, self.app.pid) or [None])[0], what="main window")
+        try:
+            self.window = wait_for(lambda: (find_windows(TITLE, self.app.pid) or [None])[0], what="main window")
+        except AssertionError:
+            # No test owns the session yet: leave nothing running for the next one.
+            self.close()
+            raise
 
     def sim_output(self, second=False):
         log = self.sim2_log if second else self.sim_log
