@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs the whole test suite:
 # unit and pty tests, GUI and end-to-end tests under a private Xvfb, bounded
-# fuzzing under sanitizers, the worker hand-over under ThreadSanitizer, and
-# the Windows build's tests under Wine.
+# fuzzing under sanitizers, the worker hand-over under ThreadSanitizer, the
+# Windows build's tests under Wine, and the Windows application (.exe) end to
+# end under Wine against the simulated receiver.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -15,6 +16,7 @@ scripts/fuzz.sh || status=1
 scripts/tsan.sh || status=1
 scripts/wine-tests.sh || status=1
 scripts/wine-cli-tests.sh || status=1
+scripts/wine-app-tests.sh || status=1
 scripts/package.sh || status=1
 
 if [ $status -ne 0 ]; then

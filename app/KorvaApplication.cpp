@@ -1,5 +1,7 @@
 #include "app/KorvaApplication.h"
 
+#include "app/PlatformGlue.h"
+
 #include "panel/MainComponent.h"
 
 const juce::String korvaplenvarfirmwareApplication::getApplicationName()    { return "Korva Bluetooth Manager"; }
@@ -9,10 +11,12 @@ bool korvaplenvarfirmwareApplication::moreThanOneInstanceAllowed()          { re
 void korvaplenvarfirmwareApplication::initialise (const juce::String&)
 {
     mainWindow = std::make_unique<MainWindow> (getApplicationName() + " " + getApplicationVersion() + " (F5 refresh)");
+    repaintPump = startRepaintPumpIfNeeded();
 }
 
 void korvaplenvarfirmwareApplication::shutdown()
 {
+    repaintPump = nullptr;
     mainWindow = nullptr;
 }
 

@@ -29,4 +29,5 @@ public:
 
 private:
     std::unique_ptr<MainWindow> mainWindow;
+    std::unique_ptr<juce::Timer> repaintPump;
 };

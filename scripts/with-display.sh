@@ -7,15 +7,20 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     exec "$@"
 fi
 
-for n in $(seq 90 120); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=":$n"; break; }
-done
-
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb takes the first free display number itself and tells which, so that
+# runs started at the same moment never end up sharing (and losing) one.
+display_file=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
 xvfb_pid=$!
-trap 'kill $xvfb_pid 2>/dev/null; wait $xvfb_pid 2>/dev/null || true' EXIT
+trap 'kill $xvfb_pid 2>/dev/null; wait $xvfb_pid 2>/dev/null || true; rm -f "$display_file"' EXIT
+for _ in $(seq 1 200); do
+    [ -s "$display_file" ] && break
+    kill -0 $xvfb_pid 2>/dev/null || break
+    sleep 0.05
+done
+[ -s "$display_file" ] || { echo "with-display: Xvfb did not start" >&2; exit 2; }
 
-export DISPLAY="$display"
+export DISPLAY=":$(head -n1 "$display_file")"
 for _ in $(seq 1 100); do
     xdpyinfo >/dev/null 2>&1 && break
     sleep 0.05
@@ -25,7 +30,7 @@ done
 # (_NET_WM_*) that applications expect to exist.
 openbox >/dev/null 2>&1 &
 wm_pid=$!
-trap 'kill $wm_pid $xvfb_pid 2>/dev/null; wait $xvfb_pid 2>/dev/null || true' EXIT
+trap 'kill $wm_pid $xvfb_pid 2>/dev/null; wait $xvfb_pid 2>/dev/null || true; rm -f "$display_file"' EXIT
 for _ in $(seq 1 100); do
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
     sleep 0.05

@@ -1,5 +1,10 @@
 """Driving the real application in a real X display from outside, as a person
-would: find windows, read their geometry, click, type, take screenshots."""
+would: find windows, read their geometry, click, type, take screenshots.
+
+With KORVA_WINE=1 the application is the Windows .exe run by Wine (prefix from
+WINEPREFIX), and a simulated receiver is reached through a COM port: the
+ports available are named in KORVA_WINE_PORTS as "COMn=/path/of/link:...",
+each link path already mapped to its COMn in the prefix."""
 
 import os
 import re
@@ -8,6 +13,59 @@ import tempfile
 import time
 
 ARTIFACTS = os.environ.get("KORVA_ARTIFACTS", os.path.join(os.getcwd(), "artifacts"))
+WINE = os.environ.get("KORVA_WINE") == "1"
+
+
+def app_command(app):
+    """The command that starts the application (the .exe through Wine in Wine mode)."""
+    return ["wine", app] if WINE else [app]
+
+
+def wine_ports():
+    """(name, link path) of the COM ports set aside for simulated receivers."""
+    pairs = [entry.split("=", 1) for entry in os.environ.get("KORVA_WINE_PORTS", "").split(":") if entry]
+    return [(name, path) for name, path in pairs]
+
+
+def wine_run(*args, timeout=120):
+    """Runs a Windows program to its end under Wine and returns its output. The
+    output goes through a file, not a pipe: Wine's own background processes,
+    started by the first program, would keep a pipe open long after it ends."""
+    with tempfile.TemporaryFile() as out:
+        subprocess.run(["wine"] + list(args), stdout=out, stderr=subprocess.STDOUT,
+                       stdin=subprocess.DEVNULL, check=True, timeout=timeout)
+        out.seek(0)
+        return out.read().decode(errors="replace")
+
+
+def dos_port_order():
+    """The COM ports in the order in which the application lists them."""
+    return [line for line in wine_run(os.environ["KORVA_DOS_PORTS"]).split() if line.startswith("COM")]
+
+
+def choose_port(window, name=None):
+    """Opens the port list and picks a port: in Wine mode `name`, otherwise the
+    last one listed (the simulated port)."""
+    if WINE:
+        order = dos_port_order()
+        assert name in order, f"{name} not among the COM ports {order}"
+        # A program just started under Wine may still miss a click: open the
+        # list until it shows over the rows below the port box.
+        below = grab(window, 110, 50, 200, 50)
+        for _ in range(3):
+            click(window, 210, 30)
+            try:
+                wait_for(lambda: grab(window, 110, 50, 200, 50) != below, timeout=5, what="the port list")
+                break
+            except AssertionError:
+                pass
+        time.sleep(0.3)
+        screenshot("wine-port-list-" + "-".join(order))
+        run("xdotool", "key", *(["Down"] * (order.index(name) + 1)), "Return")
+        return
+    click(window, 210, 30)
+    time.sleep(0.4)
+    run("xdotool", "key", "Up", "Return")
 
 
 def run(*args, check=True):
@@ -80,6 +138,12 @@ def screenshot(name, window="root"):
     return path
 
 
+def grab(window, x, y, w, h):
+    """The pixels (RGB bytes) of a rectangle of the window's client area as shown."""
+    return subprocess.run(["import", "-window", str(window), "-crop", f"{w}x{h}+{x}+{y}", "rgb:-"],
+                          check=True, capture_output=True).stdout
+
+
 def wait_window(title, timeout=30.0):
     return wait_for(lambda: (find_windows(title) or [None])[0], timeout=timeout, what=f"window '{title}'")
 
@@ -114,11 +178,15 @@ class Session:
 
     def __init__(self, app, sim=None, sim_args=(), cwd=None, second_sim_args=None):
         self.tmp = tempfile.mkdtemp(prefix="korva-e2e-")
+        self.app = None
         self.sim = None
         self.sim2 = None
         ports = ""
+        com_links = wine_ports() if WINE else []
         if sim is not None:
             self.link = os.path.join(self.tmp, "sim-port")
+            if WINE:
+                self.port_name, self.link = com_links[0]
             self.sim_log = open(os.path.join(self.tmp, "sim.log"), "w+")
             self.sim = subprocess.Popen([sim, "--link", self.link] + list(sim_args),
                                         stdout=self.sim_log, stderr=subprocess.STDOUT)
@@ -127,6 +195,8 @@ class Session:
         if sim is not None and second_sim_args is not None:
             # A second receiver, listed after the first.
             self.link2 = os.path.join(self.tmp, "sim-port2")
+            if WINE:
+                self.port_name2, self.link2 = com_links[1]
             self.sim2_log = open(os.path.join(self.tmp, "sim2.log"), "w+")
             self.sim2 = subprocess.Popen([sim, "--link", self.link2] + list(second_sim_args),
                                          stdout=self.sim2_log, stderr=subprocess.STDOUT)
@@ -134,8 +204,13 @@ class Session:
             ports += ":" + self.link2
         # A private home also keeps the single-instance lock away from other runs.
         self.env = dict(os.environ, HOME=self.tmp, KORVA_EXTRA_PORTS=ports)
-        self.app = subprocess.Popen([app], env=self.env, cwd=cwd or self.tmp)
-        self.window = wait_for(lambda: (find_windows(TITLE, self.app.pid) or [None])[0], what="main window")
+        self.app = subprocess.Popen(app_command(app), env=self.env, cwd=cwd or self.tmp)
+        try:
+            self.window = wait_for(lambda: (find_windows(TITLE, self.app.pid) or [None])[0], what="main window")
+        except AssertionError:
+            # No test owns the session yet: leave nothing running for the next one.
+            self.close()
+            raise
 
     def sim_output(self, second=False):
         log = self.sim2_log if second else self.sim_log
@@ -153,6 +228,11 @@ class Session:
             if p is not None and p.poll() is None:
                 p.kill()
                 p.wait()
+        if WINE:
+            # The fixed COM links must not outlive their simulator.
+            for link in (getattr(self, "link", None), getattr(self, "link2", None)):
+                if link is not None and os.path.islink(link):
+                    os.unlink(link)
         if self.sim is not None:
             self.sim_log.close()
         if self.sim2 is not None:

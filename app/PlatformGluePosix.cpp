@@ -1,0 +1,6 @@
+#include "app/PlatformGlue.h"
+
+std::unique_ptr<juce::Timer> startRepaintPumpIfNeeded()
+{
+    return nullptr;
+}
