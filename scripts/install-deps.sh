@@ -12,12 +12,8 @@ packages=(
     clang libclang-rt-14-dev
     xvfb openbox xdotool x11-utils imagemagick socat fonts-dejavu-core
     g++-mingw-w64-x86-64-posix wine wine64 libz-mingw-w64-dev
-<<<<<<< HEAD
     libcli11-dev nlohmann-json3-dev
-    lintian librsvg2-bin python3
-=======
-    dpkg-dev zip python3
->>>>>>> winapp
+    lintian librsvg2-bin dpkg-dev zip python3
 )
 
 missing=()

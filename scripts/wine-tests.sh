@@ -130,6 +130,14 @@ for n in "${coms[@]}"; do
 done
 wineserver -k 2>/dev/null || true
 wineserver -w
+# One server for the whole run: a test starting while the previous test's server
+# shuts down can lose its connection ("recvmsg: Connection reset by peer"). It
+# runs with the tests' own capabilities, so a held tty is refused to it too.
+server=(wineserver -p)
+if setpriv --bounding-set -sys_admin true 2>/dev/null; then
+    server=(setpriv --bounding-set -sys_admin wineserver -p)
+fi
+"${server[@]}" >"$build/wineserver.log" 2>&1 </dev/null
 export KORVA_TEST_COM=$com KORVA_TEST_HELD_COM=$held_com KORVA_TEST_HANGUP_COM=$hangup_com KORVA_TEST_DEAF_COM=$deaf_com
 
 # --- run every registered test ---------------------------------------------
