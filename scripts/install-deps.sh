@@ -11,7 +11,7 @@ packages=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     clang libclang-rt-14-dev
     xvfb openbox xdotool x11-utils imagemagick socat fonts-dejavu-core
-    g++-mingw-w64-x86-64-posix wine wine64 libz-mingw-w64-dev
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 libz-mingw-w64-dev
     libcli11-dev nlohmann-json3-dev
     lintian librsvg2-bin dpkg-dev zip python3
 )

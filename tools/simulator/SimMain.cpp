@@ -124,17 +124,17 @@ int main (int argc, char** argv)
         }
         else if (arg == "--vanish-on")
         {
-            const std::string spec = value();
+            const std::string vanishOn = value();
             unsigned sub = 0;
-            const size_t colon = spec.find (':');
-            if (! parseHexByte (spec.c_str(), sub))
+            const size_t colon = vanishOn.find (':');
+            if (! parseHexByte (vanishOn.c_str(), sub))
             {
-                std::fprintf (stderr, "korva-sim: bad --vanish-on %s\n", spec.c_str());
+                std::fprintf (stderr, "korva-sim: bad --vanish-on %s\n", vanishOn.c_str());
                 return 2;
             }
             vanishSub = static_cast<int> (sub);
             if (colon != std::string::npos)
-                vanishNth = std::max (1, parseCount (arg, spec.c_str() + colon + 1));
+                vanishNth = std::max (1, parseCount (arg, vanishOn.c_str() + colon + 1));
         }
         else if (arg == "--bad-checksum") badChecksum = true;
         else if (arg == "--split")       split = true;
