@@ -43,7 +43,6 @@ public:
     static Deadline afterPasses (int32_t passes) { return passes > 0 ? afterMs (int64_t (passes) * passSleepMs) : Deadline(); }
 
     bool passed() const { return set && std::chrono::steady_clock::now() >= at; }
-    bool limited() const { return set; }
     int64_t remainingMs() const;
 
 private:
