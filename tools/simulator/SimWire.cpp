@@ -53,7 +53,15 @@ void SimWire::receive (SimClock::time_point now, std::vector<uint8_t> chunk, uin
     in.push_back (std::move (s));
 }
 
-void SimWire::feed (SimClock::time_point now, const std::function<size_t (const uint8_t*, size_t)>& take)
+SimClock::time_point SimWire::Arrivals::at (size_t i) const
+{
+    if (baud == 0)
+        return first;
+    return first + std::chrono::nanoseconds (static_cast<long long> (i) * 10'000'000'000LL / baud);
+}
+
+void SimWire::feed (SimClock::time_point now,
+                    const std::function<size_t (const uint8_t*, size_t, const Arrivals&)>& take)
 {
     while (! in.empty())
     {
@@ -62,7 +70,8 @@ void SimWire::feed (SimClock::time_point now, const std::function<size_t (const 
         if (ready > front.done)
         {
             const size_t offered = ready - front.done;
-            const size_t taken = std::min (offered, take (front.bytes.data() + front.done, offered));
+            const Arrivals arrivals { front.doneAt (front.done + 1), front.baud };
+            const size_t taken = std::min (offered, take (front.bytes.data() + front.done, offered, arrivals));
             front.done += taken;
             if (taken < offered)
                 return;

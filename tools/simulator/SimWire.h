@@ -40,9 +40,18 @@ public:
         from when the wire is free. */
     void receive (SimClock::time_point now, std::vector<uint8_t> chunk, uint32_t baud);
 
-    /** Hands take every input byte that has arrived by now. take returns how many
-        it consumed; when fewer, the rest waits for the next feed. */
-    void feed (SimClock::time_point now, const std::function<size_t (const uint8_t*, size_t)>& take);
+    /** When each of the bytes handed to take arrived: byte i at at (i). */
+    struct Arrivals
+    {
+        SimClock::time_point first;
+        uint32_t baud = 0;
+        SimClock::time_point at (size_t i) const;
+    };
+
+    /** Hands take every input byte that has arrived by now, with their arrival
+        times. take returns how many it consumed; when fewer, the rest waits for
+        the next feed. */
+    void feed (SimClock::time_point now, const std::function<size_t (const uint8_t*, size_t, const Arrivals&)>& take);
 
     /** Writes to fd (when open) every output byte that has crossed the wire by now;
         sent is called for each frame whose last byte went. */
@@ -52,6 +61,9 @@ public:
         input bytes arrived (0: input is not being taken), or the next FIFO's worth
         of output gone. */
     SimClock::time_point nextWake (SimClock::time_point at, size_t inputNeeded) const;
+
+    /** Whether bytes are in flight either way. */
+    bool busy() const { return ! out.empty() || ! in.empty(); }
 
     /** Drops everything in flight (the line is gone). */
     void clear();

@@ -15,9 +15,11 @@
 #endif
 #include <algorithm>
 #include <chrono>
+#include <optional>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <unistd.h>
 
 namespace korvasim
@@ -30,6 +32,14 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr int splitGapMs = 12;
 constexpr auto idleWait = std::chrono::milliseconds (50); // upper bound on a wait; wake-ups come through the pipe
+
+// A paced wire is kept to the microsecond. A timed sleep on a busy or virtual
+// machine ends tens of microseconds late; late on every frame, the receiver
+// would be slower than the wire it models. So the thread sleeps until shortly
+// before a due byte and yields in a loop from there. (It does not spin while
+// waiting for the tool: the pty hands over written bytes through a kernel
+// worker on the writer's CPU, which a spinning writer would hold up.)
+constexpr auto spinLead = std::chrono::microseconds (300);
 } // namespace
 
 bool StoredSettings::operator== (const StoredSettings& o) const
@@ -70,6 +80,7 @@ struct SimulatedReceiver::Impl
     // ---- the line (under m) ----
     SimFrameReader reader;
     SimWire wire;
+    std::optional<Clock::time_point> heardAt; // when the frame being handled arrived; replies leave from then
     std::vector<std::string> logLines; // emitted outside the lock
 
     bool isHci() const { return options.type == 0xF1; }
@@ -95,7 +106,7 @@ struct SimulatedReceiver::Impl
     /** Queues a frame with the output faults switched on; a reply delay holds it back. */
     void queueFrame (Bytes frame, int eventOpcode, bool firmwareAck, int extraDelayMs = 0)
     {
-        const auto now = Clock::now() + std::chrono::milliseconds (faults.replyDelayMs + extraDelayMs);
+        const auto now = heardAt.value_or (Clock::now()) + std::chrono::milliseconds (faults.replyDelayMs + extraDelayMs);
         faults.spoil (frame, isHci());
         if (faults.garbage)
             wire.send (now, SimFaults::garbageBytes, wireBaud());
@@ -150,7 +161,10 @@ struct SimulatedReceiver::Impl
     /** Hands the receiver every byte that has arrived by now, while it takes input. */
     void feedInput (Clock::time_point now)
     {
-        wire.feed (now, [this] (const uint8_t* bytes, size_t n) { return takeInput (bytes, n); });
+        wire.feed (now, [this] (const uint8_t* bytes, size_t n, const SimWire::Arrivals& arrivals)
+        {
+            return takeInput (bytes, n, arrivals);
+        });
     }
 
     /** A stalled receiver takes nothing more from the line, a vanished one is gone. */
@@ -166,7 +180,7 @@ struct SimulatedReceiver::Impl
     }
 
     /** Takes bytes off the line until a fault holds input back; returns how many it took. */
-    size_t takeInput (const uint8_t* bytes, size_t n)
+    size_t takeInput (const uint8_t* bytes, size_t n, const SimWire::Arrivals& arrivals)
     {
         if (inputHeld())
             return 0;
@@ -185,8 +199,8 @@ struct SimulatedReceiver::Impl
             {
                 case SimFrameReader::Step::Pending:   break;
                 case SimFrameReader::Step::Noise:     ++noise; break;
-                case SimFrameReader::Step::Frame:     arrived (false); break;
-                case SimFrameReader::Step::HciPacket: arrived (true); break;
+                case SimFrameReader::Step::Frame:     arrived (false, arrivals.at (i)); break;
+                case SimFrameReader::Step::HciPacket: arrived (true, arrivals.at (i)); break;
                 case SimFrameReader::Step::BadLength:
                     violation ("frame length " + std::to_string (reader.badLength()) + " out of range");
                     break;
@@ -197,7 +211,14 @@ struct SimulatedReceiver::Impl
 
     /** A whole frame (or HCI packet) from the tool: logged, then handled unless the
         receiver vanishes on it. Faults counted in frames switch on after it. */
-    void arrived (bool hciPacket)
+    void arrived (bool hciPacket, Clock::time_point at)
+    {
+        heardAt = at;
+        handleArrived (hciPacket);
+        heardAt.reset();
+    }
+
+    void handleArrived (bool hciPacket)
     {
         const Bytes& f = reader.frame();
         logReceived (f, hciPacket ? "< Cmd: " : simTraceLabel (f));
@@ -309,6 +330,7 @@ struct SimulatedReceiver::Impl
        #endif
         uint8_t buffer[512];
         Clock::time_point wakeAt = Clock::now();
+        Clock::time_point sleepUntil = wakeAt; // wakeAt, or shortly before it when the wire is timed
         while (running.load())
         {
             int fd = -1;
@@ -319,13 +341,21 @@ struct SimulatedReceiver::Impl
                 fd = faults.stallReads ? -1 : pty.masterFd();
             }
 
-            // Sleep until the next due time exactly (no tick), or until the tool
-            // writes, or until work is queued from outside.
-            const auto wait = std::max (Clock::duration::zero(), wakeAt - Clock::now());
+            // Sleep until the next due time (no tick), or until the tool writes,
+            // or until work is queued from outside; spin where the wire is timed.
+            const auto before = Clock::now();
+            const bool spin = before >= sleepUntil;
+            const auto wait = spin ? Clock::duration::zero() : sleepUntil - before;
             const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds> (wait).count();
             const timespec timeout { static_cast<time_t> (ns / 1'000'000'000), static_cast<long> (ns % 1'000'000'000) };
             pollfd pfds[2] { { wakeRead, POLLIN, 0 }, { fd, POLLIN, 0 } };
             const int ready = ::ppoll (pfds, fd >= 0 ? 2 : 1, &timeout, nullptr);
+            if (ready == 0 && Clock::now() < wakeAt)
+            {
+                if (spin)
+                    sched_yield();
+                continue;
+            }
 
             if (ready > 0 && (pfds[0].revents & POLLIN) != 0)
                 while (::read (wakeRead, buffer, sizeof (buffer)) > 0) {}
@@ -354,7 +384,9 @@ struct SimulatedReceiver::Impl
                 vanishIfRequested();
                 flushOutput (now);
                 checkAckTimeouts();
-                wakeAt = nextWake (Clock::now());
+                const auto after = Clock::now();
+                wakeAt = nextWake (after);
+                sleepUntil = faults.wireSpeed && wire.busy() ? wakeAt - spinLead : wakeAt;
                 lines.swap (logLines);
                 log = logger;
             }
