@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "panel/FwComponent.h"
+#include "panel/HoverTooltips.h"
 #include "protocol/Job.h"
 #include "protocol/TraceSink.h"
 
@@ -105,7 +106,7 @@ private:
 
     //==============================================================================
     bool slowBaud = false;
-    juce::TooltipWindow tooltipWindow { this, 500 };
+    HoverTooltips tooltipWindow { *this, 500 };
     FwComponent fwComponent;
     juce::DialogWindow::LaunchOptions progressWindowOptions;
 

@@ -39,6 +39,27 @@ class AppWindowTest(unittest.TestCase):
         subprocess.run([WM_CLOSE, str(window)], check=True)
         self.assertEqual(self.app.wait(timeout=15), 0)
 
+    def test_tooltips_follow_the_mouse_in_and_out(self):
+        # The tooltip window exists only while the mouse is over the panel; a
+        # tip still shows on hovering and goes when the mouse leaves. (Where
+        # the tip was, a partial repaint may round a few edge pixels apart.)
+        window = self.session.window
+        x, y, w, h = desktop.geometry(window)
+
+        def changed_from(reference):
+            now = desktop.grab(window, 0, 0, w, h)
+            return sum(1 for i in range(0, len(now), 3) if now[i:i + 3] != reference[i:i + 3])
+
+        desktop.run("xdotool", "mousemove", str(x + w + 40), str(y + h + 40))
+        time.sleep(0.5)
+        plain = desktop.grab(window, 0, 0, w, h)
+
+        desktop.run("xdotool", "mousemove", str(x + 200), str(y + 28))   # over the port selector
+        desktop.wait_for(lambda: changed_from(plain) > 500, timeout=5, what="the tip to show")
+        desktop.screenshot("tooltip-port-selector", window)
+
+        desktop.run("xdotool", "mousemove", str(x + w + 40), str(y + h + 40))
+        desktop.wait_for(lambda: changed_from(plain) < 50, timeout=5, what="the tip to go")
 
 if __name__ == "__main__":
     unittest.main(argv=[sys.argv[0]])
