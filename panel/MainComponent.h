@@ -9,7 +9,6 @@
 #include <memory>
 
 #include "panel/FwComponent.h"
-#include "panel/HoverTooltips.h"
 #include "protocol/Job.h"
 #include "protocol/TraceSink.h"
 
@@ -106,7 +105,7 @@ private:
 
     //==============================================================================
     bool slowBaud = false;
-    HoverTooltips tooltipWindow { *this, 500 };
+    juce::TooltipWindow tooltipWindow { this, 500 };
     FwComponent fwComponent;
     juce::DialogWindow::LaunchOptions progressWindowOptions;
 

@@ -34,7 +34,6 @@ struct MainComponentTestAccess
     juce::Label& firmwareLabel() { return panel.firmwareLabel; }
     juce::TextEditor& logView() { return panel.logView; }
     std::unique_ptr<MainComponent::BtThread>& worker() { return panel.worker; }
-    HoverTooltips& tooltips() { return panel.tooltipWindow; }
 
     /** Marks the receiver on port index as detected, as a successful detect does. */
     void setDetectedPort (int index) { panel.detectedPort = index; }

@@ -220,51 +220,6 @@ TEST_F (PanelLayout, ControlsCarryTheirTextsTooltipsAndColours)
         EXPECT_LT (panel->getIndexOfChildComponent (c), logIndex) << name;
 }
 
-TEST_F (PanelLayout, TheTooltipWindowLivesOnlyWhileTheMouseIsOverThePanel)
-{
-    MainComponentTestAccess a (*panel);
-    auto& hover = a.tooltips();
-    auto& selector = a.portSelector();
-
-    // A mouse event on the port selector at a point given in panel coordinates.
-    auto at = [&] (int x, int y)
-    {
-        const auto p = selector.getLocalPoint (panel.get(), juce::Point<float> (float (x), float (y)));
-        return juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(), p, {}, 0.0f, 0.0f, 0.0f, 0.0f,
-                                 0.0f, &selector, &selector, juce::Time::getCurrentTime(), p,
-                                 juce::Time::getCurrentTime(), 0, false);
-    };
-    auto tooltipChildren = [&]
-    {
-        int n = 0;
-        for (auto* c : panel->getChildren())
-            n += dynamic_cast<juce::TooltipWindow*> (c) != nullptr ? 1 : 0;
-        return n;
-    };
-
-    EXPECT_EQ (hover.window(), nullptr) << "no tooltip window before the mouse comes in";
-    EXPECT_EQ (tooltipChildren(), 0);
-
-    hover.mouseEnter (at (200, 28));
-    ASSERT_NE (hover.window(), nullptr);
-    EXPECT_EQ (hover.window()->getParentComponent(), panel.get());
-    EXPECT_EQ (tooltipChildren(), 1);
-    auto* first = hover.window();
-
-    // Leaving the selector for the device read-out, still inside the panel.
-    hover.mouseExit (at (200, 58));
-    hover.mouseEnter (at (200, 58));
-    EXPECT_EQ (hover.window(), first) << "moving between controls keeps the tooltip window";
-
-    for (auto [x, y] : { std::pair { 400, 28 }, std::pair { -1, 28 }, std::pair { 200, -1 }, std::pair { 200, 115 } })
-    {
-        hover.mouseEnter (at (200, 28));
-        hover.mouseExit (at (x, y));
-        EXPECT_EQ (hover.window(), nullptr) << "left the panel at " << x << "," << y;
-        EXPECT_EQ (tooltipChildren(), 0);
-    }
-}
-
 TEST_F (PanelLayout, EnteringAFullStateResetsTheFirmwareSection)
 {
     MainComponentTestAccess a (*panel);
