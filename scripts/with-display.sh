@@ -21,19 +21,29 @@ done
 [ -s "$display_file" ] || { echo "with-display: Xvfb did not start" >&2; exit 2; }
 
 export DISPLAY=":$(head -n1 "$display_file")"
-for _ in $(seq 1 100); do
+for _ in $(seq 1 200); do
     xdpyinfo >/dev/null 2>&1 && break
     sleep 0.05
 done
+xdpyinfo >/dev/null 2>&1 || { echo "with-display: $DISPLAY does not answer" >&2; exit 2; }
 
-# A window manager, as on a desktop: title bars, focus, and the atoms
-# (_NET_WM_*) that applications expect to exist.
-openbox >/dev/null 2>&1 &
-wm_pid=$!
+# A window manager, as on a desktop: title bars, focus, close requests, and
+# the atoms (_NET_WM_*) that applications expect to exist. On a loaded
+# machine openbox now and then fails to connect and exits; it is started
+# again, and without one the tests do not run at all.
+wm_pid=
 trap 'kill $wm_pid $xvfb_pid 2>/dev/null; wait $xvfb_pid 2>/dev/null || true; rm -f "$display_file"' EXIT
-for _ in $(seq 1 100); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
-    sleep 0.05
+wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; }
+for _ in 1 2 3; do
+    openbox >/dev/null 2>&1 &
+    wm_pid=$!
+    for _ in $(seq 1 200); do
+        wm_ready && break 2
+        kill -0 $wm_pid 2>/dev/null || break
+        sleep 0.05
+    done
+    kill $wm_pid 2>/dev/null || true
 done
+wm_ready || { echo "with-display: the window manager did not start" >&2; exit 2; }
 
 "$@"

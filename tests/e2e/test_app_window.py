@@ -44,7 +44,15 @@ class AppWindowTest(unittest.TestCase):
         # leaves the window. (Where the tip was, a partial repaint may round a
         # few edge pixels apart.)
         window = self.session.window
-        x, y, w, h = desktop.geometry(window)
+        # On a loaded machine the window may still be taking its size and place.
+        desktop.wait_for(lambda: desktop.geometry(window)[2:] == (325, 115), timeout=10, what="325x115 client area")
+        last = [None]
+
+        def placed():
+            previous, last[0] = last[0], desktop.geometry(window)
+            return previous == last[0]
+        desktop.wait_for(placed, timeout=10, interval=0.3, what="the window to stay in place")
+        x, y, w, h = last[0]
 
         def changed_from(reference):
             now = desktop.grab(window, 0, 0, w, h)
@@ -64,7 +72,11 @@ class AppWindowTest(unittest.TestCase):
         desktop.wait_for(settled, timeout=5, what="a still window")
 
         desktop.run("xdotool", "mousemove", str(x + 200), str(y + 28))   # over the port selector
-        desktop.wait_for(lambda: changed_from(plain) > 500, timeout=5, what="the tip to show")
+        try:
+            desktop.wait_for(lambda: changed_from(plain) > 500, timeout=5, what="the tip to show")
+        except AssertionError:
+            desktop.screenshot("tooltip-not-shown")
+            raise
         desktop.screenshot("tooltip-port-selector", window)
 
         desktop.run("xdotool", "mousemove", str(x + w + 40), str(y + h + 40))
