@@ -62,6 +62,13 @@ namespace
         return s;
     }
 
+    /** The settings the device state holds now, for the detected type. */
+    Json heldSettingsJson()
+    {
+        const auto type = deviceState().typeCode;
+        return settingsJson (loadSettings (type, deviceState()), type);
+    }
+
     std::string settingText (const std::string& key, const Json& value)
     {
         if (key == "name")
@@ -417,8 +424,7 @@ int readCommand (const CommonOptions& options)
     if (const int code = jobStep (out, JobKind::ReadConfig, index, slow); code != goOn)
         return code;
 
-    const auto type = deviceState().typeCode;
-    out.doc()["settings"] = settingsJson (loadSettings (type, deviceState()), type);
+    out.doc()["settings"] = heldSettingsJson();
     printDevice (out, out.doc()["device"]);
     printSettings (out, out.doc()["settings"]);
     return out.finish (exitOk);
@@ -482,7 +488,7 @@ int writeCommand (const CommonOptions& options, WriteOptions write)
         return usageError (out, invalidSettingsText);
 
     // What is sent: a name longer than the receiver's field is cut at a whole character.
-    const Json sent = settingsJson (loadSettings (type, state), type);
+    const Json sent = heldSettingsJson();
     const Json from = settingsJson (before, type);
 
     if (const int code = jobStep (out, JobKind::WriteConfig, index, slow); code != goOn)
@@ -490,7 +496,7 @@ int writeCommand (const CommonOptions& options, WriteOptions write)
     if (const int code = jobStep (out, JobKind::ReadConfig, index, slow); code != goOn)
         return code;
 
-    const Json after = settingsJson (loadSettings (type, state), type);
+    const Json after = heldSettingsJson();
     Json changes = Json::array();
     std::string mismatched;
 
@@ -535,8 +541,7 @@ int restoreCommand (const CommonOptions& options)
     if (const int code = jobStep (out, JobKind::ReadConfig, index, slow); code != goOn)
         return code;
 
-    const auto type = deviceState().typeCode;
-    out.doc()["settings"] = settingsJson (loadSettings (type, deviceState()), type);
+    out.doc()["settings"] = heldSettingsJson();
     printSettings (out, out.doc()["settings"]);
     return out.finish (exitOk, "Device configuration is done [success]");
 }

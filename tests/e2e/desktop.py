@@ -82,6 +82,17 @@ def wait_for(predicate, timeout=30.0, interval=0.1, what="condition"):
     raise AssertionError(f"timed out waiting for {what}")
 
 
+def wait_steady(read, timeout=10.0, interval=0.3, what="a steady value"):
+    """Reads until two reads in a row agree, and returns that value."""
+    last = [read()]
+
+    def same():
+        previous, last[0] = last[0], read()
+        return previous == last[0]
+    wait_for(same, timeout=timeout, interval=interval, what=what)
+    return last[0]
+
+
 def find_windows(title, pid=None):
     """Visible top-level windows whose title is exactly `title`."""
     args = ["xdotool", "search", "--onlyvisible", "--name", "^" + re.escape(title) + "$"]

@@ -46,13 +46,7 @@ class AppWindowTest(unittest.TestCase):
         window = self.session.window
         # On a loaded machine the window may still be taking its size and place.
         desktop.wait_for(lambda: desktop.geometry(window)[2:] == (325, 115), timeout=10, what="325x115 client area")
-        last = [None]
-
-        def placed():
-            previous, last[0] = last[0], desktop.geometry(window)
-            return previous == last[0]
-        desktop.wait_for(placed, timeout=10, interval=0.3, what="the window to stay in place")
-        x, y, w, h = last[0]
+        x, y, w, h = desktop.wait_steady(lambda: desktop.geometry(window), what="the window to stay in place")
 
         def changed_from(reference):
             now = desktop.grab(window, 0, 0, w, h)
@@ -62,14 +56,9 @@ class AppWindowTest(unittest.TestCase):
         # on the panel's bare margin first, as a person would.
         desktop.click(window, 4, 4)
         desktop.run("xdotool", "mousemove", str(x + w + 40), str(y + h + 40))
-        plain = desktop.grab(window, 0, 0, w, h)
-
-        def settled():
-            nonlocal plain
-            previous, plain = plain, desktop.grab(window, 0, 0, w, h)
-            return previous == plain
         time.sleep(0.3)
-        desktop.wait_for(settled, timeout=5, what="a still window")
+        plain = desktop.wait_steady(lambda: desktop.grab(window, 0, 0, w, h), timeout=5, interval=0.1,
+                                    what="a still window")
 
         desktop.run("xdotool", "mousemove", str(x + 200), str(y + 28))   # over the port selector
         try:
@@ -81,6 +70,7 @@ class AppWindowTest(unittest.TestCase):
 
         desktop.run("xdotool", "mousemove", str(x + w + 40), str(y + h + 40))
         desktop.wait_for(lambda: changed_from(plain) < 50, timeout=5, what="the tip to go")
+
 
 if __name__ == "__main__":
     unittest.main(argv=[sys.argv[0]])

@@ -55,9 +55,7 @@ void SimWire::receive (SimClock::time_point now, std::vector<uint8_t> chunk, uin
 
 SimClock::time_point SimWire::Arrivals::at (size_t i) const
 {
-    if (baud == 0)
-        return first;
-    return first + std::chrono::nanoseconds (static_cast<long long> (i) * 10'000'000'000LL / baud);
+    return span.doneAt (offset + i + 1);
 }
 
 void SimWire::feed (SimClock::time_point now,
@@ -70,7 +68,7 @@ void SimWire::feed (SimClock::time_point now,
         if (ready > front.done)
         {
             const size_t offered = ready - front.done;
-            const Arrivals arrivals { front.doneAt (front.done + 1), front.baud };
+            const Arrivals arrivals { front, front.done };
             const size_t taken = std::min (offered, take (front.bytes.data() + front.done, offered, arrivals));
             front.done += taken;
             if (taken < offered)

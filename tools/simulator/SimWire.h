@@ -40,11 +40,15 @@ public:
         from when the wire is free. */
     void receive (SimClock::time_point now, std::vector<uint8_t> chunk, uint32_t baud);
 
+private:
+    struct Span;
+
+public:
     /** When each of the bytes handed to take arrived: byte i at at (i). */
     struct Arrivals
     {
-        SimClock::time_point first;
-        uint32_t baud = 0;
+        const Span& span;
+        size_t offset = 0;   // span's bytes taken before these
         SimClock::time_point at (size_t i) const;
     };
 
