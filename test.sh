@@ -14,6 +14,7 @@ status=0
 scripts/with-display.sh ctest --test-dir build --output-on-failure -j2 || status=1
 scripts/fuzz.sh || status=1
 scripts/tsan.sh || status=1
+scripts/sanitize.sh || status=1
 scripts/wine-tests.sh || status=1
 scripts/wine-cli-tests.sh || status=1
 scripts/wine-app-tests.sh || status=1

@@ -1,8 +1,11 @@
 #include "cli/Commands.h"
 
+#include "cli/Console.h"
 #include "cli/Output.h"
 #include "cli/PortInfo.h"
+#include "cli/SettingsDocument.h"
 #include "firmware/FirmwareImage.h"
+#include "firmware/FirmwareTransfer.h"
 #include "firmware/FirmwareUpdate.h"
 #include "jobs/JobDispatch.h"
 #include "jobs/SettingsForm.h"
@@ -11,13 +14,15 @@
 #include "protocol/TraceSink.h"
 #include "serial/PortTable.h"
 
-#include <unistd.h>
-
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -69,8 +74,17 @@ namespace
         return settingsJson (loadSettings (type, deviceState()), type);
     }
 
+    /** A setting of a document, or null when the document lacks it. */
+    Json settingIn (const Json& settings, const std::string& key)
+    {
+        const auto it = settings.find (key);
+        return it != settings.end() ? *it : Json();
+    }
+
     std::string settingText (const std::string& key, const Json& value)
     {
+        if (value.is_null())
+            return "(not read)";
         if (key == "name")
             return value.get<std::string>();
         if (key == "pin")
@@ -129,7 +143,10 @@ namespace
         index = addPort (name.c_str());
 
         if (index < 0)
+        {
+            out.doc()["family"] = nullptr;
             return out.finish (exitPortOpen, "\"" + name + "\" is not a serial port name (a device path, or COMn on Windows).");
+        }
         return goOn;
     }
 
@@ -139,10 +156,15 @@ namespace
             return code;
 
         const auto result = detectDevice (index, options.family, slowBaud);
-        out.doc()["family"] = slowBaud ? "zvarnelo" : "rulko";
 
+        // The family is the baud rate a receiver answered at: none when nothing did.
         if (result.exitCode != exitOk)
+        {
+            out.doc()["family"] = nullptr;
             return out.finish (result.exitCode, result.message);
+        }
+
+        out.doc()["family"] = slowBaud ? "zvarnelo" : "rulko";
 
         out.doc()["device"] = deviceJson();
         return goOn;
@@ -162,59 +184,59 @@ namespace
         return out.finish (exitUsage, text);
     }
 
+    /** Refuses a path that is not a regular file before anything opens it: a
+        FIFO would block the open for good, a directory or device is no document. */
+    std::string notRegularFile (const std::string& path)
+    {
+        std::error_code error;
+        const auto status = std::filesystem::status (path, error);
+        if (! std::filesystem::exists (status))
+            return path + " does not exist.";
+        if (! std::filesystem::is_regular_file (status))
+            return path + " is not a regular file.";
+        return {};
+    }
+
     /** Takes the settings of a read --json document (or a bare settings object). */
     int applyDocument (Output& out, WriteOptions& write)
     {
+        if (const auto why = notRegularFile (write.fromFile); ! why.empty())
+            return usageError (out, why);
+
         std::ifstream in (write.fromFile, std::ios::binary);
         if (! in.is_open())
             return usageError (out, "Cannot open " + write.fromFile + ".");
 
-        Json doc;
-        try
-        {
-            doc = Json::parse (in);
-        }
-        catch (const Json::parse_error& e)
-        {
-            return usageError (out, write.fromFile + " is not a JSON document: " + e.what());
-        }
+        std::string text;
+        text.resize (maxSettingsDocumentBytes + 1);
+        in.read (text.data(), (std::streamsize) text.size());
+        text.resize ((size_t) in.gcount());
 
-        const Json& s = doc.contains ("settings") ? doc["settings"] : doc;
-        if (! s.is_object())
-            return usageError (out, write.fromFile + " holds no settings.");
+        DocumentSettings doc;
+        std::string why;
+        if (! parseSettingsDocument (text, doc, why))
+            return usageError (out, write.fromFile + ": " + why + ".");
 
-        try
-        {
-            // Options given on the command line win over the document.
-            if (s.contains ("name") && ! write.name)                       write.name = s["name"].get<std::string>();
-            if (s.contains ("pin") && ! write.pin)                         write.pin = s["pin"].get<std::string>();
-            if (s.contains ("stereo") && ! write.stereo)                   write.stereo = s["stereo"].get<bool>();
-            if (s.contains ("maxDevices") && ! write.maxDevices)           write.maxDevices = s["maxDevices"].get<int>();
-            if (s.contains ("gpoNormallyOpen") && ! write.gpoNormallyOpen) write.gpoNormallyOpen = s["gpoNormallyOpen"].get<bool>();
-            if (s.contains ("led") && ! write.led)                         write.led = s["led"].get<bool>();
-            if (s.contains ("frontRestore") && ! write.frontRestore)       write.frontRestore = s["frontRestore"].get<bool>();
-        }
-        catch (const Json::type_error& e)
-        {
-            return usageError (out, write.fromFile + ": a setting has the wrong type: " + e.what());
-        }
-
-        if (write.maxDevices && *write.maxDevices != 1 && *write.maxDevices != 8)
-            return usageError (out, write.fromFile + ": maxDevices must be 1 or 8.");
-
+        // Options given on the command line win over the document.
+        auto take = [] (auto& option, const auto& fromDocument) { if (! option) option = fromDocument; };
+        take (write.name, doc.name);
+        take (write.pin, doc.pin);
+        take (write.stereo, doc.stereo);
+        take (write.maxDevices, doc.maxDevices);
+        take (write.gpoNormallyOpen, doc.gpoNormallyOpen);
+        take (write.led, doc.led);
+        take (write.frontRestore, doc.frontRestore);
         return goOn;
     }
 
-    /** The form's own rules, before the receiver is asked anything. */
-    int validateTexts (Output& out, const WriteOptions& write)
+    /** The form's own rules on the options given, before the receiver is asked anything. */
+    int validateOptions (Output& out, const WriteOptions& write)
     {
-        std::string why;
-        if (write.name && ! TextRules::isValidName (*write.name))
-            why += "\nname: 1 to 31 printable characters.";
-        if (write.pin && ! TextRules::isValidPin (*write.pin))
-            why += "\npin: four digits 0-9 (or --no-pin for none).";
-
-        return why.empty() ? goOn : usageError (out, invalidSettingsText + why);
+        SettingsValues given;
+        given.name = write.name.value_or ("x");
+        given.pin = write.pin.value_or ("");
+        const auto why = settingsProblems (given);
+        return why.empty() ? goOn : usageError (out, std::string (invalidSettingsText) + "\n" + why);
     }
 
     //==========================================================================
@@ -224,8 +246,9 @@ namespace
     class ProgressReport
     {
     public:
+        /** total: the image's data bytes, which the receiver acknowledges chunk by chunk. */
         ProgressReport (const Output& o, uint32_t total)
-            : out (o), totalBytes (total), terminal (! o.json() && ::isatty (::fileno (stdout)) != 0),
+            : out (o), totalBytes (std::max<uint32_t> (total, 1)), terminal (! o.json() && isTerminal (stdout)),
               start (std::chrono::steady_clock::now()), worker ([this] { run(); })
         {
         }
@@ -234,31 +257,37 @@ namespace
 
         void finish (bool done)
         {
-            if (! running.exchange (false))
-                return;
+            {
+                const std::lock_guard<std::mutex> lock (mutex);
+                if (! running)
+                    return;
+                running = false;
+            }
+            wake.notify_all();
             worker.join();
             if (done)
-                show (1.0);
-            if (terminal)
-                std::fputc ('\n', stdout);
-            std::fflush (stdout);
+                show (totalBytes);
+            if (terminal && shownWidth > 0)
+                writeStdout ("\n");
         }
 
     private:
         void run()
         {
-            while (running.load())
+            std::unique_lock<std::mutex> lock (mutex);
+            while (running)
             {
-                show (updateProgress().load());
-                std::this_thread::sleep_for (std::chrono::milliseconds (terminal ? 100 : 50));
+                lock.unlock();
+                show (updateBytesAcknowledged().load());
+                lock.lock();
+                wake.wait_for (lock, std::chrono::milliseconds (terminal ? 100 : 50), [this] { return ! running; });
             }
         }
 
-        void show (double fraction)
+        void show (uint32_t bytes)
         {
-            fraction = std::min (1.0, std::max (0.0, fraction));
-            const int percent = (int) std::floor (fraction * 100.0);
-            const auto bytes = (uint32_t) std::lround (fraction * totalBytes);
+            bytes = std::min (bytes, totalBytes);
+            const int percent = (int) ((uint64_t) bytes * 100 / totalBytes);
             const double seconds = std::chrono::duration<double> (std::chrono::steady_clock::now() - start).count();
             const double rate = seconds > 0.0 ? bytes / seconds : 0.0;
             const double left = rate > 0.0 ? (totalBytes - bytes) / rate : -1.0;
@@ -278,26 +307,54 @@ namespace
             }
             else if (terminal)
             {
-                constexpr int width = 30;
-                const int filled = (int) (fraction * width);
-                char bar[width + 1];
-                for (int i = 0; i < width; ++i)
-                    bar[i] = i < filled ? '#' : '.';
-                bar[width] = '\0';
-                std::printf ("\r[%s] %3d%%  %u/%u bytes  %.1f kB/s  %s   ", bar, percent, bytes, totalBytes,
-                             rate / 1000.0, timeLeft (left).c_str());
-                std::fflush (stdout);
+                showBar (percent, bytes, rate, left);
             }
             else
             {
                 if (percent / 10 == lastShown / 10 && lastShown >= 0)
                     return;
-                std::printf ("update: %3d%%  %u/%u bytes  %.1f kB/s  %s\n", percent, bytes, totalBytes,
-                             rate / 1000.0, timeLeft (left).c_str());
-                std::fflush (stdout);
+                char line[160];
+                std::snprintf (line, sizeof (line), "update: %3d%%  %u/%u bytes  %.1f kB/s  %s\n", percent, bytes,
+                               totalBytes, rate / 1000.0, timeLeft (left).c_str());
+                writeStdout (line);
             }
 
             lastShown = percent;
+        }
+
+        /** One line redrawn in place: it must never reach the terminal's last
+            column, or the terminal wraps it and every redraw scrolls. */
+        void showBar (int percent, uint32_t bytes, double rate, double left)
+        {
+            const int columns = std::max (terminalColumns(), 20) - 1;
+
+            char figures[128];
+            std::snprintf (figures, sizeof (figures), " %3d%%  %u/%u bytes  %.1f kB/s  %s", percent, bytes, totalBytes,
+                           rate / 1000.0, timeLeft (left).c_str());
+            std::string tail = figures;
+            if ((int) tail.size() + 12 > columns)
+            {
+                std::snprintf (figures, sizeof (figures), " %3d%%  %s", percent, timeLeft (left).c_str());
+                tail = figures;
+            }
+
+            const int width = std::clamp (columns - (int) tail.size() - 2, 0, 40);
+            std::string text;
+            if (width >= 5)
+            {
+                const int filled = (int) ((uint64_t) bytes * (uint64_t) width / totalBytes);
+                text = "[" + std::string ((size_t) filled, '#') + std::string ((size_t) (width - filled), '.') + "]";
+            }
+            text += tail;
+            if ((int) text.size() > columns)
+                text.resize ((size_t) columns);
+
+            // Blank what a longer earlier line left behind.
+            const int shown = (int) text.size();
+            if (shown < shownWidth)
+                text += std::string ((size_t) (shownWidth - shown), ' ');
+            shownWidth = shown;
+            writeStdout ("\r" + text);
         }
 
         static std::string timeLeft (double seconds)
@@ -315,7 +372,10 @@ namespace
         const bool terminal;
         const std::chrono::steady_clock::time_point start;
         int lastShown = -1;
-        std::atomic<bool> running { true };
+        int shownWidth = 0;
+        std::mutex mutex;
+        std::condition_variable wake;
+        bool running = true;
         std::thread worker;
     };
 
@@ -340,8 +400,7 @@ namespace
             }
             else
             {
-                std::puts (line.c_str());
-                std::fflush (stdout);
+                writeStdout (line + "\n");
             }
         }
 
@@ -434,11 +493,11 @@ int writeCommand (const CommonOptions& options, WriteOptions write)
 {
     Output out ("write", options.json);
 
+    if (const int code = validateOptions (out, write); code != goOn)
+        return code;
     if (! write.fromFile.empty())
         if (const int code = applyDocument (out, write); code != goOn)
             return code;
-    if (const int code = validateTexts (out, write); code != goOn)
-        return code;
 
     int index = -1;
     bool slow = false;
@@ -484,11 +543,15 @@ int writeCommand (const CommonOptions& options, WriteOptions write)
     }
     out.doc()["ignored"] = ignored;
 
-    if (! storeSettings (type, wanted, state))
+    // Only what changes is judged: a setting the receiver holds goes back as it is,
+    // even one the rules would refuse (a 32-byte name another tool wrote).
+    if (const auto why = settingsProblems (wanted, &before); ! why.empty())
+        return usageError (out, std::string (invalidSettingsText) + "\n" + why);
+    if (! storeSettings (type, wanted, state, &before))
         return usageError (out, invalidSettingsText);
 
-    // What is sent: a name longer than the receiver's field is cut at a whole character.
-    const Json sent = heldSettingsJson();
+    // Compared after the read-back: what the user asked for, not what was encoded.
+    const Json sent = settingsJson (wanted, type);
     const Json from = settingsJson (before, type);
 
     if (const int code = jobStep (out, JobKind::WriteConfig, index, slow); code != goOn)
@@ -502,15 +565,16 @@ int writeCommand (const CommonOptions& options, WriteOptions write)
 
     for (const auto& [key, value] : sent.items())
     {
-        const bool kept = after[key] == value;
+        const Json was = settingIn (from, key);
+        const bool kept = settingIn (after, key) == value;
         if (! kept)
             mismatched += std::string (mismatched.empty() ? "" : ", ") + labelOf (key);
 
-        if (from[key] == value)
+        if (was == value)
             continue;
 
-        changes.push_back ({ { "setting", key }, { "from", from[key] }, { "to", value }, { "verified", kept } });
-        out.line (std::string (labelOf (key)) + ": " + settingText (key, from[key]) + " -> " + settingText (key, value)
+        changes.push_back ({ { "setting", key }, { "from", was }, { "to", value }, { "verified", kept } });
+        out.line (std::string (labelOf (key)) + ": " + settingText (key, was) + " -> " + settingText (key, value)
                   + (kept ? "  (verified)" : "  (NOT kept)"));
     }
 
@@ -550,32 +614,67 @@ int updateCommand (const CommonOptions& options, const std::string& imagePath)
 {
     Output out ("update", options.json);
     out.doc()["image"] = imagePath;
+
+    // Before the port: a FIFO would hold the image check for good.
+    if (const auto why = notRegularFile (imagePath); ! why.empty())
+        return usageError (out, why);
+
     int index = -1;
     bool slow = false;
 
     if (const int code = detectStep (out, options, index, slow); code != goOn)
         return code;
 
-    // The window's panel state for the detected type picks the compatible model.
     const auto type = deviceState().typeCode;
-    const int panelState = type == 0xF0 ? 1 : type == 0xF1 ? 2 : type == 0xF2 ? 3 : 0;
+    if (conversationFor (JobKind::UpdateFirmware, type) == nullptr)
+        return out.finish (exitFailed, std::string ("The ") + modelNameFor (type)
+                                           + " does not take firmware updates through korva.");
+
+    // The window's panel state for the detected type picks the compatible model.
+    const int panelState = type == 0xF0 ? 1 : type == 0xF2 ? 3 : 0;
 
     if (! acceptFirmwareFile (imagePath, panelState))
         return out.finish (exitFailed, std::string (incompatibleImageText) + " (" + modelNameFor (type) + ").");
 
-    const uint32_t total = firmwareImage().size;
+    const uint32_t total = dryRunTransfer (firmwareImage()).dataBytes;
     out.doc()["totalBytes"] = total;
     updateProgress() = 0.0;
+    updateBytesAcknowledged() = 0;
 
+    // Once the transfer starts, SIGTERM and SIGHUP wait for its end: a receiver
+    // left half-written is worse than a late exit. Ctrl-C still stops it.
     CliJob job (JobKind::UpdateFirmware, index, slow);
+    holdTerminationSignals (true);
     {
         ProgressReport progress (out, total);
         runJob (job);
-        progress.finish (job.status == JobStatus::Done && ! interrupted());
+        progress.finish (job.status == JobStatus::Done);
     }
+    holdTerminationSignals (false);
 
     const auto result = resultOf (job);
-    return out.finish (result.exitCode, result.exitCode == exitOk ? "Update firmware is done [success]" : result.message);
+    if (result.exitCode != exitOk)
+        return out.finish (result.exitCode, result.message);
+
+    // As the window does: detect again, so the user sees the version now running.
+    if (heldTerminationSignal() == 0 && ! interrupted())
+    {
+        bool slowAfter = slow;
+        const auto again = detectDevice (index, slow ? Family::zvarnelo : Family::rulko, slowAfter);
+        if (again.exitCode == exitOk)
+        {
+            out.doc()["device"] = deviceJson();
+            const auto& version = out.doc()["device"]["version"];
+            if (! version.is_null())
+                out.line ("version now   " + version.get<std::string>());
+        }
+        else
+        {
+            out.note ("the receiver did not answer a detection after the update; korva detect shows its version once it runs.");
+        }
+    }
+
+    return out.finish (exitOk, "Update firmware is done [success]");
 }
 
 int logCommand (const CommonOptions& options)
@@ -604,7 +703,9 @@ int logCommand (const CommonOptions& options)
         if (! options.json)
             out.note ("listening; Ctrl-C ends");
         const auto result = runCliJob (JobKind::Listen, index, slow);
-        code = out.finish (result.exitCode, result.exitCode == exitInterrupted ? std::string() : result.message);
+        // Ctrl-C is how a log ends: the text says nothing more, the document says why it is not ok.
+        const bool quietEnd = result.exitCode == exitInterrupted && ! out.json();
+        code = out.finish (result.exitCode, quietEnd ? std::string() : result.message);
     }
 
     setTraceSink (nullptr);

@@ -14,7 +14,7 @@ namespace
 
     const char* const exitCodesText =
         "Exit codes: 0 success, 2 usage, 3 the port cannot be opened, 4 no receiver answered,\n"
-        "5 the receiver refused, 6 failed or interrupted, 130 Ctrl-C.";
+        "5 the receiver refused, 6 failed or interrupted, 7 the output could not be written, 130 Ctrl-C.";
 
     struct Switch
     {
@@ -76,7 +76,7 @@ int main (int argc, char** argv)
     auto* writeCommandApp = app.add_subcommand ("write", "validate, write the settings given, read back and compare");
     portArgument (writeCommandApp);
     familyOption (writeCommandApp);
-    auto* nameOption = writeCommandApp->add_option ("--name", name, "receiver name, 1 to 31 characters");
+    auto* nameOption = writeCommandApp->add_option ("--name", name, "receiver name, 1 to 31 bytes of UTF-8 (one byte per ASCII character, two to four for others)");
     auto* pinOption = writeCommandApp->add_option ("--pin", pin, "four-digit PIN");
     auto* noPinOption = writeCommandApp->add_flag ("--no-pin", noPin, "no PIN");
     pinOption->excludes (noPinOption);
@@ -88,8 +88,7 @@ int main (int argc, char** argv)
     const auto gpo = addSwitch (writeCommandApp, "--gpo", "open", "closed", "relay output: normally open or closed");
     const auto led = addSwitch (writeCommandApp, "--led", "on", "off", "LED control");
     const auto frontRestore = addSwitch (writeCommandApp, "--front-restore", "on", "off", "restore from the front button");
-    writeCommandApp->add_option ("--from", write.fromFile, "take the settings from a document written by read --json")
-        ->check (CLI::ExistingFile);
+    writeCommandApp->add_option ("--from", write.fromFile, "take the settings from a document written by read --json");
 
     auto* restore = app.add_subcommand ("restore", "restore the factory defaults and wait for the restart");
     portArgument (restore);
@@ -99,9 +98,9 @@ int main (int argc, char** argv)
     auto* update = app.add_subcommand ("update", "check IMAGE against the receiver and update its firmware");
     portArgument (update);
     familyOption (update);
-    update->add_option ("IMAGE", image, "firmware image (.bin)")->required()->check (CLI::ExistingFile);
+    update->add_option ("IMAGE", image, "firmware image (.bin)")->required();
 
-    auto* log = app.add_subcommand ("log", "print every frame in the event log's format until Ctrl-C");
+    auto* log = app.add_subcommand ("log", "print every frame in the event log's format until Ctrl-C; each event is acknowledged, as the receiver expects");
     portArgument (log);
     familyOption (log);
 

@@ -1,6 +1,8 @@
 #pragma once
 // What a command prints: plain text for a person, or with --json one JSON
 // document on standard output (keys in a fixed order), and the exit code.
+// Output that cannot be written (a closed pipe, a full disk, a terminal that
+// went away) is dropped without stopping the job, and changes the exit code.
 
 #include <nlohmann/json.hpp>
 
@@ -9,6 +11,14 @@
 namespace korvacli
 {
     using Json = nlohmann::ordered_json;
+
+    /** Writes text to standard output and flushes it, whole or not at all as far
+        as the caller is concerned; a failure is remembered, never thrown or
+        signalled. Safe from any thread. */
+    void writeStdout (const std::string& text);
+
+    /** True once a write to standard output failed; the system's reason in why. */
+    bool stdoutLost (std::string* why = nullptr);
 
     class Output
     {
@@ -30,7 +40,9 @@ namespace korvacli
         void event (const Json& value) const;
 
         /** Ends the command: prints the document (JSON) or the message (text,
-            on standard error when the command failed), returns exitCode. */
+            on standard error when the command failed), returns exitCode; or,
+            when standard output could not be written, says so on standard
+            error and returns exitOutputLost (unless the command failed anyway). */
         int finish (int exitCode, const std::string& message = {});
 
     private:

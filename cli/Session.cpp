@@ -6,64 +6,40 @@
 #include "protocol/DeviceState.h"
 #include "serial/PortTable.h"
 
-#include <atomic>
-#include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <thread>
 
 namespace korvacli
 {
 namespace
 {
-    // Set by the signal handler: a lock-free atomic store is all it does.
-    std::atomic<bool> interruptRequested { false };
-    static_assert (std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
-
-    extern "C" void onInterrupt (int)
-    {
-        interruptRequested.store (true);
-    }
-
-    /** Wakes the job's port waits once Ctrl-C was pressed. interruptPortWaits()
-        is not guaranteed async-signal-safe on every platform (its first call may
-        create the wake-up object), so a thread calls it instead of the handler. */
-    void watchForInterrupt()
-    {
-        while (! interruptRequested.load())
-            std::this_thread::sleep_for (std::chrono::milliseconds (20));
-
-        interruptPortWaits();
-    }
-
     const char* const interruptedText = "Interrupted.";
     const char* const updateInterruptedText = "Update firmware was interrupted.\n"
                                               "The receiver may need the update again: run the update once more.";
     const char* const notSupportedText = "This receiver type does not support this command.";
-}
+    const char* const runAgainAdvice = "Reconnect the receiver and run the command again.";
+    const char* const updateAgainAdvice = "The receiver may need the update again: reconnect it and run the update once more.";
 
-void installInterruptHandling()
-{
-    interruptPortWaits();      // creates the wake-up object now, outside any handler
-    clearPortInterrupt();
-
-    std::signal (SIGINT, onInterrupt);
-    std::signal (SIGTERM, onInterrupt);
-    std::thread (watchForInterrupt).detach();
-}
-
-bool interrupted()
-{
-    return interruptRequested.load();
+    /** The window's message keeps its account of what happened; its advice
+        (select the port again, press F5) is the window's, so the command line
+        gives its own. */
+    std::string withAdvice (const std::string& windowText, const char* advice)
+    {
+        return windowText.substr (0, windowText.find ('\n')) + "\n" + advice;
+    }
 }
 
 JobResult resultOf (const JobContext& job)
 {
-    if (interrupted())
-        return { exitInterrupted, job.kind == JobKind::UpdateFirmware ? updateInterruptedText : interruptedText };
-
     const auto status = job.status;
     const auto detail = job.detail;
+    const bool update = job.kind == JobKind::UpdateFirmware;
+    // A listen has no end of its own: the exit request is how it stops.
+    const bool ended = (status == JobStatus::Done && job.kind != JobKind::Listen)
+                    || status == JobStatus::Failed || status == JobStatus::PortError;
+
+    if (interrupted() && ! ended)
+        return { exitInterrupted, update ? updateInterruptedText : interruptedText };
+
     const auto outcome = jobOutcome (status, job.kind, detail);
     std::string message = outcome.message != nullptr ? outcome.message : "";
 
@@ -74,17 +50,26 @@ JobResult resultOf (const JobContext& job)
 
         case JobStatus::PortError:
             if (detail == JobDetail::portLost)
-                return { exitFailed, message };
-            return { exitPortOpen, portFaultText (job.openError, portDisplayName (job.portIndex)) };
+                return { exitFailed, withAdvice (message, update ? updateAgainAdvice : runAgainAdvice) };
+            return { exitPortOpen, portFaultText (job.openError, portDisplayName (job.portIndex), FaultAdvice::commandLine) };
 
         case JobStatus::Failed:
             switch (detail)
             {
-                case JobDetail::noAnswer:    return { exitNoAnswer, message };
-                case JobDetail::otherFamily: return { exitNoAnswer, otherFamilyText (job.otherFamilyType) };
-                case JobDetail::refused:     return { exitRefused, message };
+                case JobDetail::noAnswer:
+                    return { exitNoAnswer, update ? withAdvice (message, updateAgainAdvice) : message };
+                case JobDetail::otherFamily:
+                    return { exitNoAnswer, otherFamilyText (job.otherFamilyType, FaultAdvice::commandLine) };
+                case JobDetail::refused:
+                    return { exitRefused, message };
+                case JobDetail::refusedMidUpdate:
+                    return { exitRefused, withAdvice (message, updateAgainAdvice) };
+                case JobDetail::deviceChanged:
+                    return { exitFailed, "Another device is behind this port now: nothing was sent.\n"
+                                         "Run the command again to detect it." };
                 case JobDetail::portLost:
-                case JobDetail::none:        break;
+                case JobDetail::none:
+                    break;
             }
             return { exitFailed, message };
 
@@ -130,10 +115,7 @@ JobResult detectDevice (int portIndex, Family family, bool& slowBaud)
         return resultOf (second);
     }
 
-    auto result = resultOf (first);
-    if (result.exitCode == exitNoAnswer && first.detail == JobDetail::otherFamily)
-        result.message += "\n(Choose the family with --family, or let korva find it with --family auto.)";
-    return result;
+    return resultOf (first);
 }
 
 std::string versionText (uint8_t typeCode, uint8_t major, uint8_t minor)

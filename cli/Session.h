@@ -3,6 +3,7 @@
 // Ctrl-C as the job's exit request, and the job's end turned into an exit code
 // and the message the window would show.
 
+#include "cli/Console.h"
 #include "protocol/Job.h"
 
 #include <cstdint>
@@ -19,17 +20,11 @@ namespace korvacli
         exitNoAnswer = 4,
         exitRefused = 5,
         exitFailed = 6,
+        exitOutputLost = 7,
         exitInterrupted = 130
     };
 
     enum class Family { zvarnelo, rulko, automatic };
-
-    /** Ctrl-C (and SIGTERM) from now on request the running job's exit and wake
-        its port waits. Call once, before the first job. */
-    void installInterruptHandling();
-
-    /** True once Ctrl-C was pressed. */
-    bool interrupted();
 
     /** A job whose exit request is Ctrl-C. */
     class CliJob : public JobContext
@@ -47,7 +42,9 @@ namespace korvacli
         std::string message;     // empty on success
     };
 
-    /** Maps a finished job to its exit code and the window's message for it. */
+    /** Maps a job's end to its exit code and message: the window's account of
+        what happened, with advice for the command line. A job that reached its
+        own end reports it even when Ctrl-C came just after. */
     JobResult resultOf (const JobContext& job);
 
     /** Runs one job to its end on this thread. */

@@ -357,6 +357,7 @@ DryRunResult dryRunTransfer (FirmwareImage& image)
     DryRunResult result = sink.result;
     result.walkComplete = ok;
     result.phasesComplete = ok && transfer.phasesComplete();
+    result.dataBytes = transfer.totalSent();
 
     image.rewindWindow();
     image.dspHeaderSize = 0;

@@ -109,6 +109,7 @@ struct DryRunResult
     int shortFrames = 0;
     int longFrames = 0;
     uint64_t wireBytes = 0;      // all frames, start byte through checksum
+    uint32_t dataBytes = 0;      // image data carried in DspHeader and SectionData frames
 };
 
 /** Walks the whole transfer over image as if every command were acknowledged,

@@ -10,27 +10,34 @@
 #include "serial/PortTable.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 namespace
 {
 /** Short commands go out through sendCommand (to the panel's current port),
-    long frames straight to the job's port. */
+    long frames straight to the job's port; nothing once the job is asked to exit. */
 class PortSink final : public FrameSink
 {
 public:
-    explicit PortSink (int port) noexcept : portIndex (port) {}
+    explicit PortSink (const JobContext& j) noexcept : job (j) {}
 
-    void sendShort (const uint8_t* payload, int count) override { sendCommand (payload, count); }
+    void sendShort (const uint8_t* payload, int count) override
+    {
+        if (! job.shouldExit())
+            sendCommand (payload, count);
+    }
 
     void sendLong (const uint8_t* frame, int length) override
     {
+        if (job.shouldExit() || portWaitsInterrupted())
+            return;
         trace (traceLabelDspHeader, frame, length);
-        writePacket (portIndex, frame, length);
+        writePacket (job.portIndex, frame, length);
     }
 
 private:
-    const int portIndex;
+    const JobContext& job;
 };
 
 // How long the module may take to acknowledge each command before the update
@@ -68,6 +75,11 @@ bool acceptFirmwareFile (const std::string& path, int panelState)
     if (model == nullptr)
         return false;
 
+    // Only a regular file is an image: opening a FIFO would wait for a writer for good.
+    std::error_code error;
+    if (! std::filesystem::is_regular_file (path, error))
+        return false;
+
     {
         std::ifstream stream (path, std::ios::binary);
         if (! stream.is_open() || ! checkHeader (stream, model))
@@ -101,16 +113,24 @@ std::atomic<double>& updateProgress()
     return progress;
 }
 
+std::atomic<uint32_t>& updateBytesAcknowledged()
+{
+    static std::atomic<uint32_t> bytes { 0 };
+    return bytes;
+}
+
 void transferFirmware (JobContext& job)
 {
     FirmwareTransfer transfer (firmwareImage());
-    PortSink sink (job.portIndex);
+    PortSink sink (job);
 
     pollEvents (job, true);
     job.status = JobStatus::Running;
     transfer.start (sink);
 
     Deadline deadline = Deadline::afterMs (beginAckLimitMs);
+    bool begun = false;   // UpdateBegin was acknowledged: the receiver may have erased its flash
+    updateBytesAcknowledged().store (0);
 
     runPasses (job, framedReceiver(), deadline, [&] (EventResult result)
     {
@@ -119,6 +139,8 @@ void transferFirmware (JobContext& job)
         switch (result)
         {
             case EventResult::AckCmd49:
+                begun = true;
+                updateBytesAcknowledged().store (transfer.totalSent());
                 if (transfer.state() == TransferState::Idle)
                 {
                     // The acknowledgement of UpdateClose: only now is the update complete.
@@ -139,7 +161,7 @@ void transferFirmware (JobContext& job)
                 break;
 
             case EventResult::Rejected:
-                job.fail (JobDetail::refused);
+                job.fail (begun ? JobDetail::refusedMidUpdate : JobDetail::refused);
                 break;
 
             default:

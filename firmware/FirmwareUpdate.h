@@ -5,6 +5,7 @@
 #include "protocol/Job.h"
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 /** What the user reads when acceptFirmwareFile refuses a file. */
@@ -23,9 +24,14 @@ bool acceptFirmwareFile (const std::string& path, int panelState);
     progress bar without a lock. The panel sets it to 0 before a job starts. */
 std::atomic<double>& updateProgress();
 
+/** Data bytes of the image the receiver has acknowledged so far in the running
+    (or last) transfer: written by the worker, read by progress displays. */
+std::atomic<uint32_t>& updateBytesAcknowledged();
+
 /** Worker thread: sends the accepted image on the job's port, one command per
     acknowledgement, and waits for the acknowledgement of the final UpdateClose.
-    Leaves job.status Done, Failed (a refusal, an unexpected reply, or silence
+    Leaves job.status Done, Failed (a refusal: detail refused for UpdateBegin,
+    refusedMidUpdate once the update began; an unexpected reply, or silence
     past an acknowledgement's time limit: detail noAnswer), PortError (the port
     was lost) or Aborted (the exit request). */
 void transferFirmware (JobContext& job);

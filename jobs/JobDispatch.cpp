@@ -116,13 +116,32 @@ void runJob (JobContext& job)
     if (job.shouldExit())
         interruptPortWaits();
 
-    job.status = JobStatus::PortError;
     job.detail = JobDetail::none;
+
+    // Stopped before it began (Ctrl-C while an image was being checked, say):
+    // the port is not even opened, so nothing reaches the receiver.
+    if (job.shouldExit())
+    {
+        job.status = JobStatus::Aborted;
+        return;
+    }
+
+    job.status = JobStatus::PortError;
 
     if (openPort (job.portIndex, baudRateOf (job.slowBaud)) == 0)
     {
         job.openError = lastOpenError();
         traceNote (portFaultText (job.openError, portDisplayName (job.portIndex)));
+        return;
+    }
+
+    // The device behind the name is not the one detected: a receiver swapped
+    // behind the same path. Nothing is sent; the caller detects again.
+    if (job.expectedDevice != 0 && portDeviceIdentity (job.portIndex) != job.expectedDevice)
+    {
+        closePort (job.portIndex);
+        job.fail (JobDetail::deviceChanged);
+        traceNote ("another device is behind this port now: it is detected again before anything is sent");
         return;
     }
 
@@ -146,7 +165,7 @@ void restoreDefaultsConversation (JobContext& job)
     pollEvents (job, true);
     job.status = JobStatus::Running;
 
-    sendPacket (job.portIndex, traceLabelCommand, cmdRestoreDefaults, (int) sizeof (cmdRestoreDefaults));
+    sendPacket (job, traceLabelCommand, cmdRestoreDefaults, (int) sizeof (cmdRestoreDefaults));
 
     // A receiver that never reports its restart must not hold the panel forever:
     // give up after the same ~30 s the settings write allows for a restart.

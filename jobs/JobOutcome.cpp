@@ -26,6 +26,8 @@ namespace
                                          "The receiver may need the update again: reconnect it, select its port and update once more.";
     const char* const updateLost = "Update firmware was interrupted: the connection to the receiver was lost.\n"
                                    "The receiver may need the update again: reconnect it, select its port and update once more.";
+    const char* const updateRefusedMidway = "Update firmware did not complete: the receiver refused a command after the update had begun.\n"
+                                            "The receiver may need the update again: reconnect it, select its port and update once more.";
 
     JobOutcome silent() { return {}; }
 
@@ -33,6 +35,11 @@ namespace
     JobOutcome detailedFailure (JobStatus status, JobKind kind, JobDetail detail)
     {
         const bool failed = status == JobStatus::Failed;
+
+        // Once UpdateBegin was acknowledged the receiver's flash may be erased:
+        // however the update ends short of its final acknowledgement, it may need it again.
+        if (kind == JobKind::UpdateFirmware && failed && detail == JobDetail::refusedMidUpdate)
+            return { B::closeProgressFailed, warning, "Update Firmware", updateRefusedMidway, A::clearDevice, F::none };
 
         if (kind == JobKind::UpdateFirmware
              && ((failed && detail == JobDetail::noAnswer) || (status == JobStatus::PortError && detail == JobDetail::portLost)))
@@ -61,8 +68,14 @@ namespace
 
 JobOutcome jobOutcome (JobStatus status, JobKind kind, JobDetail detail)
 {
+    // Another receiver behind the detected port's name: nothing was sent, and
+    // the panel detects again before any other job reaches the port.
+    if (status == JobStatus::Failed && detail == JobDetail::deviceChanged)
+        return { B::noDevice, noIcon, nullptr, nullptr, A::clearDevice, F::detect };
+
     if (kind == JobKind::Listen)
         return silent();
+
 
     if (auto detailed = detailedFailure (status, kind, detail); detailed.title != nullptr)
         return detailed;
@@ -112,11 +125,15 @@ JobOutcome jobOutcome (JobStatus status, JobKind kind, JobDetail detail)
     return silent();
 }
 
-std::string otherFamilyText (uint8_t typeCode)
+std::string otherFamilyText (uint8_t typeCode, FaultAdvice advice)
 {
     const bool hci = typeCode == 0xF1;
-    return std::string ("No receiver answered at this device type's baud rate, but a ")
-         + (hci ? "zVARNELO7QX" : typeCode == 0xF2 ? "DORU-415QX" : "Rulko")
-         + " answers on this port.\nSelect the port again and choose \""
-         + (hci ? "zVARNELO7QX" : "Rulko/DORU-QX") + "\" as the device type.";
+    const std::string found = std::string ("No receiver answered at this device type's baud rate, but a ")
+                            + (hci ? "zVARNELO7QX" : typeCode == 0xF2 ? "DORU-415QX" : "Rulko")
+                            + " answers on this port.\n";
+
+    if (advice == FaultAdvice::commandLine)
+        return found + "Run the command again with --family " + (hci ? "zvarnelo" : "rulko") + " (or --family auto).";
+
+    return found + "Select the port again and choose \"" + (hci ? "zVARNELO7QX" : "Rulko/DORU-QX") + "\" as the device type.";
 }

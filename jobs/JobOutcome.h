@@ -3,6 +3,7 @@
 // panel does before the message box, the box itself, what it does after, and
 // the job that follows. Free of any GUI: the command line reads the same texts.
 
+#include "jobs/PortFaultText.h"
 #include "protocol/Job.h"
 
 #include <cstdint>
@@ -29,4 +30,4 @@ JobOutcome jobOutcome (JobStatus status, JobKind kind, JobDetail detail = JobDet
 
 /** A detect found nothing at its baud rate but typeCode answered at the other
     family's: names the device type to choose instead. */
-std::string otherFamilyText (uint8_t typeCode);
+std::string otherFamilyText (uint8_t typeCode, FaultAdvice advice = FaultAdvice::window);

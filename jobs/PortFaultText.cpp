@@ -5,14 +5,17 @@ namespace
     const char* const portBusyAdvice = "Serial port might be busy. Please select another port or check it and press F5 to refresh";
 }
 
-std::string portFaultText (const PortOpenError& error, const char* portName)
+std::string portFaultText (const PortOpenError& error, const char* portName, FaultAdvice advice)
 {
     const std::string port = portName != nullptr ? portName : "The port";
+    const bool window = advice == FaultAdvice::window;
+    const std::string tryAgain = window ? "press F5 to try again." : "run the command again.";
 
     switch (error.fault)
     {
         case PortFault::noSuchEntry:
-            return "No serial port is selected. Please select the receiver's port.";
+            return window ? "No serial port is selected. Please select the receiver's port."
+                          : "No serial port was named.";
 
         case PortFault::permission:
             return "You are not allowed to open " + port + ".\n"
@@ -23,11 +26,12 @@ std::string portFaultText (const PortOpenError& error, const char* portName)
         case PortFault::busy:
             return port + " is in use by another program"
                    + (error.holder[0] != '\0' ? std::string (": ") + error.holder : std::string())
-                   + ".\nClose that program, then press F5 to try again.";
+                   + ".\nClose that program, then " + tryAgain;
 
         case PortFault::gone:
             return port + " is not there any more: the adapter was unplugged or the Bluetooth link is down.\n"
-                   "Reconnect the receiver, then select its port again.";
+                   + (window ? "Reconnect the receiver, then select its port again."
+                             : "Reconnect the receiver and run the command again (korva ports lists the ports present).");
 
         case PortFault::baudRefused:
             return "The adapter on " + port + " refused the receiver's baud rate (921600 or 115200).\n"
@@ -35,14 +39,21 @@ std::string portFaultText (const PortOpenError& error, const char* portName)
 
         case PortFault::settingsRefused:
             return port + " did not take the line settings (8 data bits, no parity, one stop bit).\n"
-                   "Check the adapter and its driver, then press F5 to try again.";
+                   "Check the adapter and its driver, then " + tryAgain;
+
+        case PortFault::notSerial:
+            return port + " is not a serial device (it is a directory, a file or a device that is no serial line).\n"
+                   + (window ? "Select the receiver's serial port." : "Name the receiver's serial port (korva ports lists them).");
 
         case PortFault::other:
+            if (! window)
+                return port + " could not be opened (system error " + std::to_string (error.systemError) + ").\n"
+                       "Check that no other program holds it, then run the command again.";
             return std::string (portBusyAdvice) + " (system error " + std::to_string (error.systemError) + ")";
 
         case PortFault::none:
             break;
     }
 
-    return portBusyAdvice;
+    return window ? portBusyAdvice : port + " could not be opened.";
 }

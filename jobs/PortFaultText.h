@@ -6,5 +6,10 @@
 
 #include <string>
 
+/** Whose advice a message ends with: the window's (select the port, press F5)
+    or the command line's (run the command again). */
+enum class FaultAdvice { window, commandLine };
+
 /** The message for a failed open of portName (may be null: no port chosen). */
-std::string portFaultText (const PortOpenError& error, const char* portName);
+std::string portFaultText (const PortOpenError& error, const char* portName,
+                           FaultAdvice advice = FaultAdvice::window);

@@ -29,12 +29,23 @@ const char* modelNameFor (uint8_t typeCode) noexcept
     }
 }
 
-bool storeSettings (uint8_t typeCode, const SettingsValues& values, DeviceState& state)
+std::string settingsProblems (const SettingsValues& values, const SettingsValues* held)
 {
-    if (! isKnownDeviceType (typeCode))
-        return false;
+    std::string problems;
 
-    if (! TextRules::isValidName (values.name) || ! TextRules::isValidPin (values.pin))
+    // An empty name is never one a receiver reported: it is judged like any other.
+    if (held == nullptr || values.name != held->name || values.name.empty())
+        problems += TextRules::nameProblem (values.name);
+
+    if ((held == nullptr || values.pin != held->pin) && ! TextRules::isValidPin (values.pin))
+        problems += std::string (problems.empty() ? "" : "\n") + "The PIN is four digits 0-9, or none.";
+
+    return problems;
+}
+
+bool storeSettings (uint8_t typeCode, const SettingsValues& values, DeviceState& state, const SettingsValues* held)
+{
+    if (! isKnownDeviceType (typeCode) || ! settingsProblems (values, held).empty())
         return false;
 
     if (typeCode == 0xF1)

@@ -31,10 +31,16 @@ bool typeHasFullSettings (uint8_t typeCode) noexcept;
 /** The model name of a type code ("" for an unknown one). */
 const char* modelNameFor (uint8_t typeCode) noexcept;
 
-/** Validates values for the type and, when they pass, encodes them into the
-    record's part for that type. False (record untouched) for an unknown type,
-    an invalid name or an invalid PIN. */
-bool storeSettings (uint8_t typeCode, const SettingsValues& values, DeviceState& state);
+/** Why values cannot be written, one line per setting ("" when they can). A
+    setting equal to its value in held (what the receiver holds now) is not
+    judged: written back unchanged, it is not refused. */
+std::string settingsProblems (const SettingsValues& values, const SettingsValues* held = nullptr);
+
+/** Validates values for the type (as settingsProblems) and, when they pass,
+    encodes them into the record's part for that type. False (record untouched)
+    for an unknown type, an invalid name or an invalid PIN. */
+bool storeSettings (uint8_t typeCode, const SettingsValues& values, DeviceState& state,
+                    const SettingsValues* held = nullptr);
 
 /** The record's part for the type, decoded. */
 SettingsValues loadSettings (uint8_t typeCode, const DeviceState& state);

@@ -95,8 +95,23 @@ bool TextRules::isPrintable (char32_t c) noexcept
 
 bool TextRules::isValidName (const std::string& text)
 {
-    const int n = countCharacters (reinterpret_cast<const unsigned char*> (text.data()), text.size(), isPrintable);
-    return n >= 1 && n <= 31;
+    return nameProblem (text).empty();
+}
+
+std::string TextRules::nameProblem (const std::string& text)
+{
+    if (text.empty())
+        return "The name is empty: give 1 to " + std::to_string (maxNameBytes) + " bytes of text.";
+
+    if (countCharacters (reinterpret_cast<const unsigned char*> (text.data()), text.size(), isPrintable) < 0)
+        return "The name holds a character that cannot be shown (a control or format character, or bytes that are not UTF-8).";
+
+    // The receiver keeps bytes, not characters: a letter outside ASCII takes two to four.
+    if (text.size() > (size_t) maxNameBytes)
+        return "The name is " + std::to_string (text.size()) + " bytes long in UTF-8; the receiver keeps at most "
+             + std::to_string (maxNameBytes) + " bytes (one per ASCII character, two to four for others).";
+
+    return {};
 }
 
 bool TextRules::isValidPin (const std::string& text)

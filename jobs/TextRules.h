@@ -13,8 +13,16 @@ namespace TextRules
         and non-characters are not. */
     bool isPrintable (char32_t c) noexcept;
 
-    /** 1 to 31 characters, every one printable; text that is not valid UTF-8 is not a name. */
+    /** Longest name in bytes of UTF-8: the receivers keep 32 bytes, and every
+        type reads 31 back whole. */
+    constexpr int maxNameBytes = 31;
+
+    /** 1 to 31 bytes of UTF-8, every character printable; text that is not valid
+        UTF-8 is not a name. */
     bool isValidName (const std::string& text);
+
+    /** Why text is not a valid name, as the user reads it ("" when it is one). */
+    std::string nameProblem (const std::string& text);
 
     /** Empty, or exactly four ASCII digits. */
     bool isValidPin (const std::string& text);

@@ -17,7 +17,11 @@ bool MainComponent::readForm (uint8_t typeCode)
     values.ledControl = ledToggle.getToggleState();
     values.restoreControl = restoreToggle.getToggleState();
 
-    return storeSettings (typeCode, values, deviceState());
+    // What the receiver holds now is written back as it is, even where the
+    // form's rules would refuse it (a 32-byte name set by another tool).
+    const SettingsValues held = loadSettings (typeCode, deviceState());
+    formProblems = settingsProblems (values, &held);
+    return storeSettings (typeCode, values, deviceState(), &held);
 }
 
 void MainComponent::fillForm (uint8_t typeCode)
@@ -57,7 +61,9 @@ void MainComponent::startWriteConfig()
 
     if (! readForm (deviceState().typeCode))
     {
-        juce::AlertWindow::showMessageBox (juce::MessageBoxIconType::WarningIcon, "Failed", invalidSettingsText);
+        juce::AlertWindow::showMessageBox (juce::MessageBoxIconType::WarningIcon, "Failed",
+                                           juce::String (invalidSettingsText)
+                                               + (formProblems.empty() ? "" : "\n" + juce::String::fromUTF8 (formProblems.c_str())));
         return;
     }
 

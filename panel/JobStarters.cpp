@@ -48,6 +48,11 @@ void MainComponent::startWorker (JobKind kind, int portIndex, bool slow)
 {
     // An index of -1 (no port) reaches the worker as 255, never a valid entry.
     worker = std::make_unique<BtThread> (kind, static_cast<uint8_t> (portIndex), slow);
+
+    // Every job after detection checks that the port still leads to the receiver detected.
+    if (kind != JobKind::Detect)
+        worker->expectedDevice = detectedDevice;
+
     worker->startWorker (this);
 }
 

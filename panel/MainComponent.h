@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 
 #include "panel/FwComponent.h"
 #include "protocol/Job.h"
@@ -133,6 +134,8 @@ private:
     juce::int64 lastClickTime = 0;
     std::unique_ptr<BtThread> worker;
     int detectedPort = -1;        // index of the port whose receiver was last detected, -1 for none
+    uint64_t detectedDevice = 0;  // which device that detect opened behind the port's name
+    std::string formProblems;     // why the form's settings were last refused, for the box
     bool choosingPort = false;    // the device-type question is open
     bool choosingFile = false;    // the firmware file chooser is open
     juce::String selectedPortName;

@@ -36,7 +36,10 @@ void MainComponent::handleAsyncUpdate()
 
     // Only a detect that succeeded on this port lets other jobs reach it.
     if (kind == JobKind::Detect && status == JobStatus::Done && state.typeCode >= 0xF0 && state.typeCode <= 0xF2)
+    {
         detectedPort = worker->portIndex;
+        detectedDevice = portDeviceIdentity (worker->portIndex);
+    }
 
     juce::String message (outcome.message);
     if (status == JobStatus::PortError && detail == JobDetail::none)
@@ -115,6 +118,7 @@ void MainComponent::handleAsyncUpdate()
 void MainComponent::clearDevice()
 {
     detectedPort = -1;
+    detectedDevice = 0;
     setPanelState (0);
     deviceReadout.setText ({}, juce::dontSendNotification);
     versionReadout.setText ({}, juce::dontSendNotification);

@@ -15,7 +15,7 @@ namespace
 {
 void sendCmd (const JobContext& worker, const uint8_t* bytes, int count)
 {
-    sendPacket (worker.portIndex, traceLabelCommand, bytes, count);
+    sendPacket (worker, traceLabelCommand, bytes, count);
 }
 
 template <size_t N>
@@ -53,9 +53,9 @@ bool probeHciIdentity (JobContext& worker)
 void detectModule (JobContext& worker)
 {
     auto& state = deviceState();
-    state.typeCode = 0;
-    state.versionMajor = 0;
-    state.versionMinor = 0;
+    state.typeCode = state.reportedTypeCode = 0;
+    state.versionMajor = state.reportedVersionMajor = 0;
+    state.versionMinor = state.reportedVersionMinor = 0;
 
     if (probeHciIdentity (worker) || worker.status == JobStatus::PortError)
         return;
@@ -69,11 +69,20 @@ void detectModule (JobContext& worker)
     runPasses (worker, framedReceiver(), [&] (EventResult r)
     {
         if (r == EventResult::PairedRecords)
+        {
             sendCmd (worker, cmdQueryType);
+        }
         else if (r == EventResult::TypeReply)
+        {
+            state.typeCode = state.reportedTypeCode;
             sendCmd (worker, cmdQueryVersion);
+        }
         else if (r == EventResult::VersionReply)
+        {
+            state.versionMajor = state.reportedVersionMajor;
+            state.versionMinor = state.reportedVersionMinor;
             worker.status = JobStatus::Done;
+        }
     });
 }
 

@@ -39,6 +39,14 @@ struct DeviceState
     uint8_t typeCode = 0;
     uint8_t versionMajor = 0;
     uint8_t versionMinor = 0;
+
+    /** What the receiver's last identity events said. Only detection takes them
+        as the type and version above: a stray identity event during another job
+        must not turn a framed receiver into another type mid-job. */
+    uint8_t reportedTypeCode = 0;
+    uint8_t reportedVersionMajor = 0;
+    uint8_t reportedVersionMinor = 0;
+
     DeviceConfig config {};
     HciConfig hciConfig {};
 };

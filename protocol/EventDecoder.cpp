@@ -79,13 +79,13 @@ EventResult decodeIdentity (const uint8_t* p, int params)
     auto& state = deviceState();
     if (p[0] == 0 && params >= 2)
     {
-        state.typeCode = p[1];
+        state.reportedTypeCode = p[1];
         return EventResult::TypeReply;
     }
     if (p[0] == 1 && params >= 3)
     {
-        state.versionMajor = p[1];
-        state.versionMinor = p[2];
+        state.reportedVersionMajor = p[1];
+        state.reportedVersionMinor = p[2];
         return EventResult::VersionReply;
     }
     return EventResult::None;

@@ -1,6 +1,7 @@
 #pragma once
 // Decodes one complete CommandFrame from the module (opcode + parameters) into
-// DeviceState and an EventResult.
+// DeviceState and an EventResult. Identity events (0x90) fill only the reported
+// type and version: detection alone decides what the device is.
 //
 // Only the count bytes of the frame are ever read. A parameter the decoding
 // needs but the frame does not carry counts as absent:

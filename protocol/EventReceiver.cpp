@@ -43,7 +43,7 @@ EventResult processBuffered (JobContext& worker)
     while (! acks.isEmpty())
     {
         const int length = encodeEventAck (txBuffer, acks.take());
-        sendPacket (worker.portIndex, traceLabelAck, txBuffer, length);
+        sendPacket (worker, traceLabelAck, txBuffer, length);
     }
     return result;
 }

@@ -34,7 +34,9 @@ enum class JobDetail : uint8_t
     noAnswer,      // the receiver stayed silent past the time limit
     refused,       // the receiver refused a command
     portLost,      // the device hung up or vanished, or a packet was torn
-    otherFamily    // nothing at this baud rate, but a receiver answered at the other family's
+    otherFamily,   // nothing at this baud rate, but a receiver answered at the other family's
+    refusedMidUpdate, // a command of an update was refused after the update had begun
+    deviceChanged  // the port's name leads to another device than the one detected
 };
 
 /** The worker as the conversations see it. The GUI's worker thread derives from
@@ -64,6 +66,7 @@ public:
     JobDetail detail = JobDetail::none;
     uint8_t otherFamilyType = 0;   // with otherFamily: the type code that answered there
     PortOpenError openError {};    // with PortError before any conversation: why the port did not open
+    uint64_t expectedDevice = 0;   // portDeviceIdentity of the detected receiver; 0: not checked
     int32_t waitTicks = 0;      // reply time limit in 10 ms passes, armed by a receiver's reset
     uint8_t hciReply[64] = {};  // parameters of the last HCI event (at most 49 used)
 };

@@ -5,5 +5,5 @@
 #include "protocol/ByteRing.h"
 
 /** When portIndex, taken as an unsigned 8-bit value, is a valid PortTable index:
-    one readPort, appended to ring (a chunk that does not fit is dropped whole). */
+    one readPort of at most the ring's free room, appended to it. */
 void readPortInto (ByteRing& ring, int portIndex);

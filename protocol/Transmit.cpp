@@ -7,15 +7,23 @@
 
 void writePacket (int portIndex, const uint8_t* bytes, int count)
 {
-    if (bytes == nullptr || count <= 0)
+    if (bytes == nullptr || count <= 0 || portWaitsInterrupted())
         return;
     (void) writePort (portIndex, bytes, count);
 }
 
 void sendPacket (int portIndex, const char* label, const uint8_t* bytes, int count)
 {
+    if (portWaitsInterrupted())
+        return;
     trace (label, bytes, count);
     writePacket (portIndex, bytes, count);
+}
+
+void sendPacket (const JobContext& job, const char* label, const uint8_t* bytes, int count)
+{
+    if (! job.shouldExit())
+        sendPacket (job.portIndex, label, bytes, count);
 }
 
 void sendCommand (const uint8_t* payload, int n)

@@ -32,10 +32,13 @@ const char* portDisplayName (int index);
 /** Opens and configures entry index at baudRate (8N1, raw, non-blocking reads). 1 on success, 0 on failure. */
 int openPort (int index, uint32_t baudRate);
 
-/** One non-blocking read of at most 256 bytes: bytes read, 0 when nothing (or the device is gone), -1 for an invalid index. */
-int readPort (int index, uint8_t* buffer);
+/** One non-blocking read of at most maxBytes (at most 256): bytes read, 0 when nothing
+    (or the device is gone), -1 for an invalid index. Bytes beyond maxBytes stay in the
+    driver for the next read, so a caller with little room loses nothing. */
+int readPort (int index, uint8_t* buffer, int maxBytes = readChunkSize);
 
 /** One write of count bytes: bytes written, 0 on failure, -1 for an invalid index.
+    Nothing is written while port waits are interrupted (the job is being stopped).
     A write that cannot make progress gives up after writeStallLimitMs, and at once
     when port waits are interrupted; it then returns the bytes written so far. */
 int writePort (int index, const uint8_t* bytes, int count);
@@ -86,6 +89,7 @@ enum class PortFault : uint8_t
     gone,             // the device is no longer there
     baudRefused,      // the driver or adapter does not take the baud rate
     settingsRefused,  // the line settings did not take
+    notSerial,        // the path names a directory, a file or a device that is no terminal
     other
 };
 
@@ -104,7 +108,16 @@ PortOpenError lastOpenError();
     bytes back up to this long, and a lock-step update waits on every one. */
 int portLatencyTimerMs (int index);
 
-/** Closes entry index when it is open; otherwise nothing. */
+/** Which device the entry's last successful openPort found (POSIX: the device and
+    inode numbers of the node opened), so a receiver swapped behind the same name
+    can be told from the one detected; 0 before any opening, or where the system
+    cannot tell (Windows: a swap shows as the port's removal or a failed open). */
+uint64_t portDeviceIdentity (int index);
+
+/** Closes entry index when it is open; otherwise nothing. Output the line has not
+    taken within 200 ms is discarded (a stalled line would otherwise hold the close
+    for the driver's drain limit, up to 30 s). Safe against a second close from
+    another thread: a descriptor is closed exactly once. */
 void closePort (int index);
 
 /** Closes every open entry. */

@@ -38,8 +38,9 @@ namespace
     struct Entry
     {
         char path[pathCapacity];
-        int fd;
-        bool gone;    // the device hung up or vanished while open
+        std::atomic<int> fd;          // exchanged on close, so a descriptor is closed exactly once
+        std::atomic<bool> gone;       // the device hung up or vanished while open
+        uint64_t identity;            // of the device the last opening found
     };
 
     struct Table
@@ -109,16 +110,50 @@ namespace
         return linkExists (ttyDir + "/device") && ! isPlaceholderUart (ttyDir, name);
     }
 
+    /** How long a close waits for queued output to leave before discarding it. */
+    constexpr long long closeDrainLimitMs = 200;
+
+    long long nowMs();
+
+    bool outputQueued (int fd)
+    {
+        int queued = 0;
+        return ::ioctl (fd, TIOCOUTQ, &queued) == 0 && queued > 0;
+    }
+
     void closeFd (Entry& e)
     {
-        if (e.fd < 0)
+        const int fd = e.fd.exchange (-1);
+        if (fd < 0)
             return;
 
-        ::ioctl (e.fd, TIOCNXCL);
-        ::flock (e.fd, LOCK_UN);
-        ::close (e.fd);
-        e.fd = -1;
+        // A line that stopped taking bytes (a stalled UART, USB adapter or RFCOMM
+        // link) would hold close() for the driver's drain limit, up to 30 s. A
+        // moving line gets a moment to send what is queued (a last acknowledgement);
+        // what is still queued after it is discarded. An empty queue is left alone:
+        // on a pty, flushing would discard what the other side has not read yet.
+        if (outputQueued (fd))
+        {
+            const long long until = nowMs() + closeDrainLimitMs;
+            while (outputQueued (fd) && nowMs() < until)
+                ::usleep (1000);
+            if (outputQueued (fd))
+                ::tcflush (fd, TCOFLUSH);
+        }
+        ::ioctl (fd, TIOCNXCL);
+        ::flock (fd, LOCK_UN);
+        ::close (fd);
         e.gone = false;
+    }
+
+    uint64_t identityOf (const struct stat& st)
+    {
+        // The node's device and inode, and the device it stands for: a node made
+        // again for a re-plugged adapter or rebound link differs in one of them.
+        uint64_t h = 1469598103934665603ull;
+        for (const uint64_t v : { (uint64_t) st.st_dev, (uint64_t) st.st_ino, (uint64_t) st.st_rdev })
+            h = (h ^ v) * 1099511628211ull;
+        return h != 0 ? h : 1;
     }
 
     speed_t speedFor (uint32_t baudRate)
@@ -278,6 +313,7 @@ namespace
             case EACCES: case EPERM:                      return PortFault::permission;
             case EBUSY: case EWOULDBLOCK:                 return PortFault::busy;
             case ENOENT: case ENXIO: case ENODEV: case EIO: return PortFault::gone;
+            case EISDIR: case ENOTTY:                     return PortFault::notSerial;
             default:                                      return PortFault::other;
         }
     }
@@ -472,6 +508,7 @@ int enumeratePortsIn (const char* sysClassTty, const char* devDir, const char* e
         std::memcpy (e.path, path.c_str(), path.size() + 1);
         e.fd = -1;
         e.gone = false;
+        e.identity = 0;
     }
 
     return t.count;
@@ -500,6 +537,7 @@ int addPort (const char* name)
     std::memcpy (e.path, name, std::strlen (name) + 1);
     e.fd = -1;
     e.gone = false;
+    e.identity = 0;
     return t.count++;
 }
 
@@ -531,11 +569,24 @@ int openPort (int index, uint32_t baudRate)
     if (speed == B0)
         return failOpen (PortFault::baudRefused, EINVAL);
 
+    // Only a character device can be a serial line. Opening a FIFO or a file
+    // would block or succeed and then talk to something that is no receiver.
+    struct stat st;
+    if (::stat (e.path, &st) == 0 && ! S_ISCHR (st.st_mode))
+        return failOpen (PortFault::notSerial, S_ISDIR (st.st_mode) ? EISDIR : ENOTTY);
+
     const int fd = ::open (e.path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
     {
         const int error = errno;
         return failOpen (faultFor (error), error, e.path);
+    }
+
+    if (::fstat (fd, &st) != 0 || ! S_ISCHR (st.st_mode) || ! ::isatty (fd))
+    {
+        const int error = errno;
+        ::close (fd);
+        return failOpen (PortFault::notSerial, error != 0 ? error : ENOTTY);
     }
 
     // flock keeps out other cooperating programs (and root, which TIOCEXCL does not).
@@ -564,30 +615,32 @@ int openPort (int index, uint32_t baudRate)
     // late acknowledgement, say) would otherwise be taken as answers to this one.
     ::tcflush (fd, TCIFLUSH);
 
-    e.fd = fd;
     e.gone = false;
+    e.identity = identityOf (st);
+    e.fd = fd;
     openError() = PortOpenError {};
     return 1;
 }
 
-int readPort (int index, uint8_t* buffer)
+int readPort (int index, uint8_t* buffer, int maxBytes)
 {
     if (! validIndex (index))
         return -1;
 
     Entry& e = table().entries[index];
-    if (e.fd < 0 || e.gone || buffer == nullptr)
+    const int fd = e.fd.load();
+    if (fd < 0 || e.gone || buffer == nullptr || maxBytes <= 0)
         return 0;
 
     // With VMIN = VTIME = 0 a tty read returns 0 both for "nothing yet" and for a
     // hung-up line; poll tells them apart.
-    pollfd p { e.fd, POLLIN, 0 };
+    pollfd p { fd, POLLIN, 0 };
     if (::poll (&p, 1, 0) < 0)
         return 0;
 
     if ((p.revents & POLLIN) != 0)
     {
-        const ssize_t n = ::read (e.fd, buffer, (size_t) readChunkSize);
+        const ssize_t n = ::read (fd, buffer, (size_t) std::min (maxBytes, readChunkSize));
         if (n > 0)
             return (int) n;
 
@@ -607,7 +660,8 @@ int writePort (int index, const uint8_t* bytes, int count)
         return -1;
 
     Entry& e = table().entries[index];
-    if (e.fd < 0 || e.gone || bytes == nullptr || count <= 0)
+    const int fd = e.fd.load();
+    if (fd < 0 || e.gone || bytes == nullptr || count <= 0 || waitsInterrupted.load())
         return 0;
 
     int done = 0;
@@ -615,7 +669,7 @@ int writePort (int index, const uint8_t* bytes, int count)
 
     while (done < count)
     {
-        const ssize_t n = ::write (e.fd, bytes + done, (size_t) (count - done));
+        const ssize_t n = ::write (fd, bytes + done, (size_t) (count - done));
 
         if (n > 0)
         {
@@ -642,7 +696,7 @@ int writePort (int index, const uint8_t* bytes, int count)
 
         short revents = 0;
         bool woken = false;
-        const int r = pollWithWake (e.fd, POLLOUT, (int) std::min (left, 100LL), revents, woken);
+        const int r = pollWithWake (fd, POLLOUT, (int) std::min (left, 100LL), revents, woken);
         if (r < 0 && errno != EINTR)
             break;
 
@@ -694,7 +748,7 @@ PortWait waitPort (int index, int timeoutMs)
         const long long left = std::max (deadline - nowMs(), 0LL);
         short revents = 0;
         bool woken = false;
-        const int r = pollWithWake (e.fd, POLLIN, (int) std::min (left, (long long) INT32_MAX), revents, woken);
+        const int r = pollWithWake (e.fd.load(), POLLIN, (int) std::min (left, (long long) INT32_MAX), revents, woken);
 
         if (r < 0 && errno != EINTR)
         {
@@ -747,6 +801,11 @@ void clearPortInterrupt()
 bool portWaitsInterrupted()
 {
     return waitsInterrupted.load();
+}
+
+uint64_t portDeviceIdentity (int index)
+{
+    return validIndex (index) ? table().entries[index].identity : 0;
 }
 
 PortOpenError lastOpenError()

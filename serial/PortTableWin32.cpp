@@ -319,6 +319,10 @@ namespace
 
     void release (Entry& e)
     {
+        // Output the line has not taken would hold CloseHandle until it drains.
+        if (e.handle != nullptr)
+            ::PurgeComm (e.handle, PURGE_TXABORT | PURGE_TXCLEAR);
+
         for (HANDLE* h : { &e.handle, &e.readDone, &e.writeDone })
         {
             if (*h != nullptr)
@@ -484,14 +488,16 @@ int openPort (int index, uint32_t baudRate)
     return 1;
 }
 
-int readPort (int index, uint8_t* buffer)
+int readPort (int index, uint8_t* buffer, int maxBytes)
 {
     if (! validIndex (index))
         return -1;
 
     Entry& e = table().entries[index];
-    if (e.handle == nullptr || e.lost || buffer == nullptr)
+    if (e.handle == nullptr || e.lost || buffer == nullptr || maxBytes <= 0)
         return 0;
+
+    const int limit = std::min (maxBytes, readChunkSize);
 
     int got = 0;
     if (e.held)
@@ -501,7 +507,7 @@ int readPort (int index, uint8_t* buffer)
     }
 
     // Only what is queued, so the read has all it asks for and completes at once.
-    const DWORD wanted = std::min (queuedBytes (e), (DWORD) (readChunkSize - got));
+    const DWORD wanted = std::min (queuedBytes (e), (DWORD) (limit - got));
     if (wanted == 0 || e.lost)
         return e.lost ? 0 : got;
 
@@ -627,6 +633,11 @@ int writePort (int index, const uint8_t* bytes, int count)
         e.lost = true;
 
     return written;
+}
+
+uint64_t portDeviceIdentity (int)
+{
+    return 0;   // a COM name does not tell one device from another behind it
 }
 
 PortOpenError lastOpenError()

@@ -5,13 +5,28 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <string>
+#include <thread>
+#ifndef _WIN32
+ #include <unistd.h>
+#endif
 
 using namespace korvacli;
 
 namespace
 {
+    /** Ctrl-C as the terminal sends it: to the process, whichever thread takes it. */
+    void sendInterruptToThisProcess()
+    {
+       #ifdef _WIN32
+        std::raise (SIGINT);
+       #else
+        ::kill (::getpid(), SIGINT);
+       #endif
+    }
+
     struct EndedJob : public JobContext
     {
         EndedJob (JobKind k, JobStatus s, JobDetail d) : JobContext (k, 0, false)
@@ -38,7 +53,9 @@ TEST (CliExitCodes, EachEndMapsToItsCodeAndTheWindowsMessage)
         { JobKind::WriteConfig,     JobStatus::Failed,    JobDetail::refused,     exitRefused,  "refused the setting" },
         { JobKind::RestoreDefaults, JobStatus::Failed,    JobDetail::refused,     exitRefused,  "refused to restore" },
         { JobKind::UpdateFirmware,  JobStatus::Failed,    JobDetail::noAnswer,    exitNoAnswer, "stopped answering" },
-        { JobKind::UpdateFirmware,  JobStatus::Failed,    JobDetail::refused,     exitRefused,  "" },
+        { JobKind::UpdateFirmware,  JobStatus::Failed,    JobDetail::refused,     exitRefused,  "Update Firmware failed" },
+        { JobKind::UpdateFirmware,  JobStatus::Failed,    JobDetail::refusedMidUpdate, exitRefused, "may need the update again" },
+        { JobKind::WriteConfig,     JobStatus::Failed,    JobDetail::deviceChanged, exitFailed, "Another device" },
         { JobKind::UpdateFirmware,  JobStatus::Failed,    JobDetail::none,        exitFailed,   "Update Firmware failed" },
         { JobKind::UpdateFirmware,  JobStatus::Aborted,   JobDetail::none,        exitFailed,   "" },
         { JobKind::Detect,          JobStatus::Running,   JobDetail::none,        exitNoAnswer, "Doesn't appear" },
@@ -56,6 +73,8 @@ TEST (CliExitCodes, EachEndMapsToItsCodeAndTheWindowsMessage)
         EXPECT_EQ (result.exitCode, c.code);
         EXPECT_NE (result.message.find (c.text), std::string::npos) << result.message;
         EXPECT_EQ (result.message.empty(), c.code == exitOk) << result.message;
+        for (const char* windowAdvice : { "F5", "select its port", "Select the port" })
+            EXPECT_EQ (result.message.find (windowAdvice), std::string::npos) << "the window's advice: " << result.message;
     }
 }
 
@@ -67,17 +86,28 @@ TEST (CliExitCodes, VersionAsTheWindowShowsIt)
 }
 
 // Last: Ctrl-C stays pressed for the rest of the process.
-TEST (CliExitCodes, CtrlCWinsOverHowTheJobEnded)
+TEST (CliExitCodes, CtrlCEndsAJobStillRunningButNotOneThatReachedItsEnd)
 {
     installInterruptHandling();
     ASSERT_FALSE (interrupted());
-    std::raise (SIGINT);
+    sendInterruptToThisProcess();
+    for (int i = 0; i < 200 && ! interrupted(); ++i)
+        std::this_thread::sleep_for (std::chrono::milliseconds (10));
     ASSERT_TRUE (interrupted());
+    EXPECT_TRUE (portWaitsInterrupted()) << "the job's waits wake at once";
 
-    EndedJob update (JobKind::UpdateFirmware, JobStatus::Aborted, JobDetail::none);
-    EXPECT_EQ (resultOf (update).exitCode, exitInterrupted);
-    EXPECT_NE (resultOf (update).message.find ("may need the update again"), std::string::npos);
+    EndedJob stopped (JobKind::UpdateFirmware, JobStatus::Aborted, JobDetail::none);
+    EXPECT_EQ (resultOf (stopped).exitCode, exitInterrupted);
+    EXPECT_NE (resultOf (stopped).message.find ("may need the update again"), std::string::npos);
 
-    EndedJob read (JobKind::ReadConfig, JobStatus::Failed, JobDetail::noAnswer);
-    EXPECT_EQ (resultOf (read).exitCode, exitInterrupted);
+    EndedJob running (JobKind::ReadConfig, JobStatus::Running, JobDetail::none);
+    EXPECT_EQ (resultOf (running).exitCode, exitInterrupted);
+
+    // Ctrl-C just after the last acknowledgement: the update is complete.
+    EndedJob updated (JobKind::UpdateFirmware, JobStatus::Done, JobDetail::none);
+    EXPECT_EQ (resultOf (updated).exitCode, exitOk);
+    EXPECT_EQ (resultOf (updated).message, "");
+
+    EndedJob failed (JobKind::ReadConfig, JobStatus::Failed, JobDetail::noAnswer);
+    EXPECT_EQ (resultOf (failed).exitCode, exitNoAnswer);
 }

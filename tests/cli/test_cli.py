@@ -192,7 +192,7 @@ class Commands(CliTest):
     def test_update_refused_for_a_type_without_updates(self):
         sim = self.sim("f1")
         result = korva("update", sim.link, self.image("RULKO"))
-        self.assertExit(result, 6, "not compatible")
+        self.assertExit(result, 6, "does not take firmware updates")
 
     def test_log_prints_every_frame_until_ctrl_c(self):
         # auto: finds the family first, so the detect's frames are logged; a named

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <string>
+
 #include "GuiTestSupport.h"
 #include "PanelAccess.h"
 #include "protocol/DeviceState.h"
@@ -17,6 +20,13 @@ protected:
         resetPortTable();
         resetDeviceState();
         panel = std::make_unique<MainComponent>();
+    }
+
+    /** As after a detect: the type known, nothing else. */
+    void detectedAs (uint8_t type)
+    {
+        deviceState().typeCode = type;
+        std::memset (&deviceState().config, 0, sizeof (DeviceConfig));
     }
 
     std::unique_ptr<MainComponent> panel;
@@ -126,4 +136,34 @@ TEST_F (Form, WriteWithNoDeviceShowsTheRefusalAndStartsNoJob)
     EXPECT_EQ (responder.seen[0].icon, juce::MessageBoxIconType::WarningIcon);
     EXPECT_EQ (panel->getWorker(), nullptr);
     EXPECT_EQ (MainComponent::getBusyOverlay(), nullptr);
+}
+
+// Names are judged in bytes, with the same message as the command line; a name
+// the receiver holds is written back as it is, even one the rules refuse.
+TEST_F (Form, NamesAreJudgedInBytesAndOnlyWhenChanged)
+{
+    MainComponentTestAccess a (*panel);
+    juce::String cyrillic;
+    for (int i = 0; i < 17; ++i)
+        cyrillic += juce::String::fromUTF8 ("\xd0\x96");   // 17 letters, 34 bytes
+
+    detectedAs (0xF0);
+    a.nameField().setText (cyrillic, juce::dontSendNotification);
+    {
+        ModalResponder responder;
+        panel->startWriteConfig();
+        ASSERT_EQ (responder.seen.size(), 1u);
+        EXPECT_TRUE (responder.seen[0].message.startsWith ("Please check parameters. It seems not valid\n"));
+        EXPECT_TRUE (responder.seen[0].message.contains ("34 bytes")) << responder.seen[0].message;
+        EXPECT_TRUE (responder.seen[0].message.contains ("at most 31 bytes"));
+    }
+
+    const std::string held (32, 'x');
+    std::memcpy (deviceState().config.name, held.data(), held.size());
+    a.nameField().setText (juce::String (held), juce::dontSendNotification);
+    EXPECT_TRUE (panel->readForm (0xF0)) << "the receiver's own 32-byte name goes back unchanged";
+    EXPECT_EQ (std::string (reinterpret_cast<const char*> (deviceState().config.name), 32), held);
+
+    a.nameField().setText (juce::String (std::string (32, 'y')), juce::dontSendNotification);
+    EXPECT_FALSE (panel->readForm (0xF0)) << "a new 32-byte name is refused";
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include "GuiTestSupport.h"
 #include "PanelAccess.h"
@@ -178,4 +179,50 @@ TEST_F (PanelJobs, ClosingThePanelDuringAJobStopsItAndClosesThePort)
     const int index = portCount() - 1;
     EXPECT_EQ (openPort (index, 921600), 1);
     closePort (index);
+}
+
+// Another receiver behind the same name (an adapter re-plugged within the
+// refresh, an rfcomm binding re-pointed): the write reaches neither receiver;
+// the panel detects the new one first and shows it.
+TEST_F (PanelJobs, AReceiverSwappedBehindThePortIsDetectedBeforeAnyWrite)
+{
+    resetProtocolState();
+    resetDeviceState();
+    resetPortTable();
+    korvasim::SimulatorOptions first, second;
+    first.type = 0xF0;
+    first.factory.name = "Shed";
+    second.type = 0xF2;
+    second.factory.name = "Barn";
+    sim = std::make_unique<korvasim::SimulatedReceiver> (first);
+    korvasim::SimulatedReceiver other (second);
+    ASSERT_TRUE (sim->start());
+    ASSERT_TRUE (other.start());
+
+    const auto link = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                          .getNonexistentChildFile ("korva-swap", "").getFullPathName().toStdString();
+    ASSERT_EQ (::symlink (sim->slavePath().c_str(), link.c_str()), 0);
+    ::setenv ("KORVA_EXTRA_PORTS", link.c_str(), 1);
+    panel = std::make_unique<MainComponent>();
+    access = std::make_unique<MainComponentTestAccess> (*panel);
+
+    choosePort ("Rulko/DORU-QX");
+    ASSERT_TRUE (pumpUntil ([this] { return access->nameField().getText() == "Shed" && idle(); }, 20000));
+    const auto heardByFirst = sim->receivedFrames().size();
+
+    ::unlink (link.c_str());
+    ASSERT_EQ (::symlink (other.slavePath().c_str(), link.c_str()), 0);
+    access->nameField().setText ("Overwritten", juce::dontSendNotification);
+    panel->startWriteConfig();
+
+    ASSERT_TRUE (pumpUntil ([this] { return access->nameField().getText() == "Barn" && idle(); }, 20000));
+    EXPECT_EQ (access->deviceReadout().getText(), "DORU-415QX");
+    EXPECT_EQ (sim->receivedFrames().size(), heardByFirst) << "the first receiver heard nothing more";
+    for (const auto& frame : other.receivedFrames())
+        EXPECT_FALSE (frame.size() > 3 && frame[0] == 0xAA && frame[3] == 0x35) << "no name was written to the second";
+    EXPECT_EQ (other.settings().name, "Barn");
+
+    ::unlink (link.c_str());
+    EXPECT_TRUE (other.violations().empty());
+    other.stop();
 }

@@ -173,6 +173,8 @@ const char* detailName (JobDetail d)
         case JobDetail::refused:     return " (refused)";
         case JobDetail::portLost:    return " (port lost)";
         case JobDetail::otherFamily: return " (other family)";
+        case JobDetail::refusedMidUpdate: return " (refused mid-update)";
+        case JobDetail::deviceChanged: return " (device changed)";
     }
     return "";
 }
@@ -337,7 +339,8 @@ TEST_F (FaultMatrix, EveryJobUnderEveryFaultEndsHonestlyInTime)
 namespace
 {
 // A refusal of any command of a write or an update ends the job at once, as
-// refused, with nothing sent after the refused command.
+// refused, with nothing sent after the refused command. Once UpdateBegin (sub-code
+// 0) was acknowledged, a refusal says the update did not complete.
 TEST_F (FaultMatrix, RefusalOfEachCommandEndsAtOnce)
 {
     struct Case { JobKind kind; uint8_t op; int sub; };
@@ -362,7 +365,8 @@ TEST_F (FaultMatrix, RefusalOfEachCommandEndsAtOnce)
         MatrixJob job (c.kind, index, false);
         runJob (job);
         EXPECT_EQ (job.status, JobStatus::Failed);
-        EXPECT_EQ (job.detail, JobDetail::refused);
+        const bool begun = c.kind == JobKind::UpdateFirmware && c.sub != 0x00;
+        EXPECT_EQ (job.detail, begun ? JobDetail::refusedMidUpdate : JobDetail::refused);
 
         std::this_thread::sleep_for (std::chrono::milliseconds (50));
         const auto frames = sim.receivedFrames();

@@ -186,6 +186,51 @@ TEST_F (JobRun, NoPortSelectedEndsWithPortErrorUntouched)
     EXPECT_TRUE (portIsFree (sim->slavePath()));
 }
 
+// Ctrl-C between detection and a job's first command (while an image is
+// checked, say): the port is not opened and the receiver hears nothing.
+TEST_F (JobRun, AJobStoppedBeforeItBeganSendsNothing)
+{
+    startReceiver (0xF0);
+    deviceState().typeCode = 0xF0;
+    for (JobKind kind : { JobKind::RestoreDefaults, JobKind::WriteConfig, JobKind::Detect })
+    {
+        FlagJob j (kind, index, false);
+        j.exitRequested = true;
+        runJob (j);
+        EXPECT_EQ (j.status, JobStatus::Aborted) << int (kind);
+    }
+    clearPortInterrupt();
+    std::this_thread::sleep_for (milliseconds (50));
+    EXPECT_TRUE (sim->receivedFrames().empty());
+    EXPECT_EQ (sim->noiseBytes(), 0u);
+    EXPECT_TRUE (portIsFree (sim->slavePath()));
+}
+
+// Another receiver behind the detected port's name (a link re-pointed, an
+// adapter re-plugged): the job sends nothing and says the device changed.
+TEST_F (JobRun, AnotherDeviceBehindTheDetectedNameGetsNothing)
+{
+    startReceiver (0xF0);
+    ASSERT_EQ (run (JobKind::Detect, false), JobStatus::Done);
+    const uint64_t detected = portDeviceIdentity (index);
+    EXPECT_NE (detected, 0u);
+
+    FlagJob same (JobKind::ReadConfig, index, false);
+    same.expectedDevice = detected;
+    runJob (same);
+    EXPECT_EQ (same.status, JobStatus::Done) << "the same device passes the check";
+
+    FlagJob swapped (JobKind::RestoreDefaults, index, false);
+    swapped.expectedDevice = detected + 1;
+    const auto framesBefore = sim->receivedFrames().size();
+    runJob (swapped);
+    EXPECT_EQ (swapped.status, JobStatus::Failed);
+    EXPECT_EQ (swapped.detail, JobDetail::deviceChanged);
+    std::this_thread::sleep_for (milliseconds (50));
+    EXPECT_EQ (sim->receivedFrames().size(), framesBefore) << "nothing was sent to the other device";
+    EXPECT_TRUE (portIsFree (sim->slavePath()));
+}
+
 TEST_F (JobRun, PortHeldByAnotherProgramEndsWithPortError)
 {
     startReceiver (0xF0);

@@ -32,7 +32,10 @@ TEST (TextRules, NameValidation)
         { "Living\troom", false },
         { "Line\nbreak", false },
         { utf8 ("Caf\xc3\xa9"), true },                       // é, under any process locale
-        { repeat ("\xc3\xa9", 31), true },                    // 31 characters, 62 bytes
+        { repeat ("\xc3\xa9", 31), false },                   // 31 characters, but 62 bytes
+        { repeat ("\xc3\xa9", 15) + "a", true },              // 31 bytes exactly
+        { repeat ("\xc3\xa9", 16), false },                   // 16 characters, 32 bytes
+        { repeat ("\xd0\x96", 17), false },                   // 17 Cyrillic letters, 34 bytes
         { utf8 ("Zero\xe2\x80\x8bwidth"), false },            // U+200B, a format character
         { utf8 ("\xe6\x97\xa5\xe6\x9c\xac"), true },          // CJK letters
         { utf8 ("Music \xe2\x99\xab"), true },                // a symbol
@@ -41,6 +44,15 @@ TEST (TextRules, NameValidation)
 
     for (const auto& c : cases)
         EXPECT_EQ (TextRules::isValidName (c.name), c.valid) << c.name;
+}
+
+TEST (TextRules, ANameTooLongSaysItsLengthAndTheLimitInBytes)
+{
+    const auto why = TextRules::nameProblem (repeat ("\xd0\x96", 17));
+    EXPECT_NE (why.find ("34 bytes"), std::string::npos) << why;
+    EXPECT_NE (why.find ("at most 31 bytes"), std::string::npos) << why;
+    EXPECT_EQ (TextRules::nameProblem (repeat ("a", 31)), "");
+    EXPECT_NE (TextRules::nameProblem ("").find ("empty"), std::string::npos);
 }
 
 TEST (TextRules, PinValidation)

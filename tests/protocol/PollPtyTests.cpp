@@ -91,7 +91,7 @@ TEST_F (PollOnPty, EventIsReadDecodedAndAcknowledgedOnThePort)
     pollEvents (*job, true);
     moduleSends (hexBytes ("AA 00 03 90 00 F0 7D"));
     EXPECT_EQ (pollUntilResult (pollEvents), EventResult::TypeReply);
-    EXPECT_EQ (deviceState().typeCode, 0xF0);
+    EXPECT_EQ (deviceState().reportedTypeCode, 0xF0);
     EXPECT_EQ (moduleReceives (6), hexBytes ("AA 00 02 14 90 5A"));
 }
 
@@ -112,6 +112,28 @@ TEST_F (PollOnPty, BurstLongerThanOneReadIsDecodedOneFramePerPoll)
             ++decoded;
     EXPECT_EQ (decoded, 60);
     EXPECT_EQ (moduleReceives (360).size(), 360u) << "one acknowledgement per event";
+}
+
+// More than the receive ring holds arrives at once: the poll reads only what
+// fits and leaves the rest in the driver, so every event is decoded.
+TEST_F (PollOnPty, BurstLongerThanTheRingLosesNothing)
+{
+    pollEvents (*job, true);
+    constexpr int events = 300;   // 2100 bytes against a 1024-byte ring
+    Bytes burst;
+    for (int i = 0; i < events; ++i)
+    {
+        const Bytes f = hexBytes ("AA 00 03 90 00 F2 7B");
+        burst.insert (burst.end(), f.begin(), f.end());
+    }
+    moduleSends (burst);
+    int decoded = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds (5);
+    while (decoded < events && std::chrono::steady_clock::now() < end)
+        if (pollEvents (*job, false) == EventResult::TypeReply)
+            ++decoded;
+    EXPECT_EQ (decoded, events);
+    EXPECT_EQ (moduleReceives (events * 6).size(), size_t (events * 6)) << "one acknowledgement per event";
 }
 
 TEST_F (PollOnPty, HciEventFromThePort)

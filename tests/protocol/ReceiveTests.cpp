@@ -51,7 +51,8 @@ TEST_F (Receive, TypeEventIsStoredTracedAndAcknowledged)
     EXPECT_EQ (pollEvents (job, true), EventResult::None);
     EXPECT_EQ (job.waitTicks, 200);
     EXPECT_EQ (feed ("AA 00 03 90 00 F0 7D"), EventResult::TypeReply);
-    EXPECT_EQ (deviceState().typeCode, 0xF0);
+    EXPECT_EQ (deviceState().reportedTypeCode, 0xF0);
+    EXPECT_EQ (deviceState().typeCode, 0) << "only detection takes a reported type as the device's";
     EXPECT_EQ (sink.take(), (std::vector<std::string> { "> Evt: aa00039000f07d", "< Ack: aa000214905a" }));
 }
 
@@ -65,8 +66,8 @@ TEST_F (Receive, FrameSplitAcrossPolls)
     for (size_t i = 0; i + 1 < frame.size(); ++i)
         EXPECT_EQ (feedEvents (job, &frame[i], 1), EventResult::None) << i;
     EXPECT_EQ (feedEvents (job, &frame.back(), 1), EventResult::VersionReply);
-    EXPECT_EQ (deviceState().versionMajor, 0x01);
-    EXPECT_EQ (deviceState().versionMinor, 0x07);
+    EXPECT_EQ (deviceState().reportedVersionMajor, 0x01);
+    EXPECT_EQ (deviceState().reportedVersionMinor, 0x07);
 }
 
 TEST_F (Receive, OneFramePerPoll)
@@ -94,7 +95,7 @@ TEST_F (Receive, DroppedFrames)
         EXPECT_EQ (feed (c.bytes), EventResult::None) << c.why;
         EXPECT_EQ (feed (""), EventResult::None) << c.why;
         EXPECT_TRUE (sink.take().empty()) << c.why << ": nothing traced or acknowledged";
-        EXPECT_EQ (deviceState().typeCode, 0) << c.why;
+        EXPECT_EQ (deviceState().reportedTypeCode, 0) << c.why;
         EXPECT_EQ (feed ("AA 00 03 90 00 F0 7D"), EventResult::TypeReply) << c.why << ": the next frame is decoded";
     }
 }
@@ -268,7 +269,8 @@ TEST_F (Receive, ShortEventsReadNothingBeyondTheFrame)
     EXPECT_EQ (pin(), "9876");
     EXPECT_EQ (deviceState().config.stereo, 1);
     EXPECT_EQ (deviceState().typeCode, 0x42);
-    EXPECT_EQ (deviceState().versionMajor, 0);
+    EXPECT_EQ (deviceState().reportedTypeCode, 0);
+    EXPECT_EQ (deviceState().reportedVersionMajor, 0);
 
     // A name announced longer than the frame: only the bytes present.
     EXPECT_EQ (feed ("AA 00 04 21 0A 61 62 0E"), EventResult::NameReply);

@@ -476,6 +476,37 @@ TEST_F (PtyPort, WriteNobodyReadsGivesUpInsteadOfHanging)
     EXPECT_TRUE (portLost (0)) << "a torn packet leaves the line unusable";
 }
 
+// Once a job is being stopped, not one more byte reaches the receiver; reads
+// still take what arrived, and only as much as the caller has room for.
+TEST_F (PtyPort, NothingIsWrittenWhileInterruptedAndReadsTakeOnlyWhatFits)
+{
+    ASSERT_EQ (openPort (0, 921600), 1);
+    const uint8_t packet[] = { 0xAA, 0x00, 0x02, 0x14, 0x01, 0xE9 };
+
+    interruptPortWaits();
+    EXPECT_EQ (writePort (0, packet, (int) sizeof (packet)), 0);
+    EXPECT_FALSE (portLost (0)) << "a refused write tears nothing";
+    clearPortInterrupt();
+    EXPECT_EQ (writePort (0, packet, (int) sizeof (packet)), (int) sizeof (packet));
+
+    // From the far side: 100 bytes, taken 10, then the rest, in order.
+    std::vector<uint8_t> sent (100);
+    for (size_t i = 0; i < sent.size(); ++i)
+        sent[i] = (uint8_t) i;
+    ASSERT_EQ (::write (pty.master, sent.data(), sent.size()), (ssize_t) sent.size());
+    ASSERT_EQ (waitPort (0, 1000), PortWait::readable);
+
+    uint8_t buffer[readChunkSize];
+    EXPECT_EQ (readPort (0, buffer, 10), 10);
+    std::vector<uint8_t> got (buffer, buffer + 10);
+    while (got.size() < sent.size() && waitPort (0, 1000) == PortWait::readable)
+    {
+        const int n = readPort (0, buffer);
+        got.insert (got.end(), buffer, buffer + n);
+    }
+    EXPECT_EQ (got, sent);
+}
+
 TEST_F (PtyPort, StalledWriteEndsAtOnceWhenInterrupted)
 {
     ASSERT_EQ (openPort (0, 921600), 1);
