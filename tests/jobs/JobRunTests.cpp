@@ -222,6 +222,7 @@ TEST_F (JobRun, AnotherDeviceBehindTheDetectedNameGetsNothing)
 
     FlagJob swapped (JobKind::RestoreDefaults, index, false);
     swapped.expectedDevice = detected + 1;
+    std::this_thread::sleep_for (milliseconds (100));   // the read's last acknowledgement arrives
     const auto framesBefore = sim->receivedFrames().size();
     runJob (swapped);
     EXPECT_EQ (swapped.status, JobStatus::Failed);
