@@ -430,6 +430,54 @@ TEST_F (Simulator, FaultsStrikeMidTransfer)
     }
 }
 
+// The unsolicited stream of a chatty receiver runs only while a tool holds the
+// port (the tool opens it exclusively); its events are counted with their
+// acknowledgements rather than owed one by one.
+TEST_F (Simulator, StreamsStatusEventsWhileAToolHoldsThePort)
+{
+    using namespace std::chrono_literals;
+
+    // A line opened without exclusive access, as a terminal program does, hears nothing.
+    startRaw (0xF0);
+    sim->streamEvents (200);
+    std::this_thread::sleep_for (300ms);
+    EXPECT_EQ (sim->streamCounts().sent, 0u);
+    port.reset();
+
+    startSim (0xF0);
+    pollEvents (*job, true);
+    sim->streamEvents (200);
+    auto listen = [this] (std::chrono::milliseconds span)
+    {
+        int heard = 0;
+        for (const auto end = std::chrono::steady_clock::now() + span; std::chrono::steady_clock::now() < end;)
+            if (pollEvents (*job, false) == EventResult::StatusZero)
+                ++heard;
+            else
+                std::this_thread::sleep_for (1ms);
+        return heard;
+    };
+    int heard = listen (1000ms);
+    sim->streamEvents (0);
+    heard += listen (200ms);
+
+    const auto counts = sim->streamCounts();
+    EXPECT_GE (heard, 50) << "about 200 a second";
+    EXPECT_LE (heard, 300) << "about 200 a second";
+    EXPECT_EQ (counts.sent, static_cast<uint64_t> (heard));
+    EXPECT_TRUE (sim->waitFor ([&] { return sim->streamCounts().acknowledged == counts.sent; }));
+    EXPECT_EQ (sim->sentFrames().back(), hexBytes ("AA 00 02 01 00 FD"));
+
+    // Let go of the port: the stream holds, and resumes when the port is taken again.
+    closePort (index);
+    sim->streamEvents (200);
+    std::this_thread::sleep_for (300ms);
+    EXPECT_EQ (sim->streamCounts().sent, counts.sent);
+    ASSERT_EQ (openPort (index, 921600u), 1);
+    EXPECT_TRUE (sim->waitFor ([&] { return sim->streamCounts().sent > counts.sent; }));
+    sim->streamEvents (0);
+}
+
 TEST_F (Simulator, WireSpeedPacingStillAnswers)
 {
     startSim (0xF0);

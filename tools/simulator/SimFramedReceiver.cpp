@@ -147,7 +147,18 @@ void SimFramedReceiver::acknowledged (const Bytes& p, SimReplies& out)
             pending.erase (it);
             return;
         }
+    if (p[0] == streamOpcode && streamAcked < streamSent)
+    {
+        ++streamAcked;
+        return;
+    }
     out.violation ("unexpected acknowledgement of event " + simHex2 (p[0]));
+}
+
+void SimFramedReceiver::clearAcks()
+{
+    pending.clear();
+    streamSent = streamAcked = 0;
 }
 
 void SimFramedReceiver::expireAcks (SimClock::time_point now, SimReplies& out)

@@ -40,7 +40,20 @@ public:
 
     /** Events still waiting for their acknowledgement, oldest first. */
     std::vector<uint8_t> pendingAcks() const;
-    void clearAcks() { pending.clear(); }
+    void clearAcks();
+
+    // ---- the unsolicited status stream ----
+
+    /** Opcode of the stream's events (status, state 0). */
+    static constexpr uint8_t streamOpcode = 0x01;
+
+    /** A stream event reached the tool. Stream events are counted, not owed one by
+        one: one sent as the tool lets go of the port is lost through no fault of it. */
+    void streamedEventSent() { ++streamSent; }
+
+    /** Stream events sent, and acknowledgements taken as theirs. */
+    uint64_t streamedSent() const { return streamSent; }
+    uint64_t streamedAcknowledged() const { return streamAcked; }
 
 private:
     struct PendingAck
@@ -52,6 +65,7 @@ private:
     SimulatorOptions options;
     StoredSettings stored;
     std::vector<PendingAck> pending;
+    uint64_t streamSent = 0, streamAcked = 0;
 };
 
 } // namespace korvasim

@@ -46,7 +46,10 @@ void usage()
         "  --delay-ms N             wait before each answer\n"
         "  --wire-speed             pace bytes at the line's baud rate\n"
         "  --any-baud               answer at any baud rate\n"
-        "  --paired N               send N paired-device records once a tool has spoken\n");
+        "  --paired N               send N paired-device records once a tool has spoken\n"
+        "  --stream-events RATE     send RATE unsolicited status events (0x01, state 0) a\n"
+        "                           second while a tool has the port open, from the moment\n"
+        "                           it opens it (types f0 and f2)\n");
 }
 
 bool parseHexByte (const char* text, unsigned& value)
@@ -77,7 +80,7 @@ int main (int argc, char** argv)
     std::vector<Refusal> refusals;
     bool silent = false, badChecksum = false, split = false, garbage = false, wire = false, anyBaud = false;
     bool stall = false;
-    int delayMs = 0, paired = 0;
+    int delayMs = 0, paired = 0, streamRate = 0;
     int silentAfter = -1, stallAfter = -1, vanishAfter = -1; // -1: not asked for
     int vanishSub = -1, vanishNth = 1;
 
@@ -109,6 +112,7 @@ int main (int argc, char** argv)
         else if (arg == "--restart-ms")  options.restartDelayMs = parseCount (arg, value());
         else if (arg == "--delay-ms")    delayMs = parseCount (arg, value());
         else if (arg == "--paired")      paired = parseCount (arg, value());
+        else if (arg == "--stream-events") streamRate = parseCount (arg, value());
         else if (arg == "--silent")      silent = true;
         else if (arg == "--silent-after") silentAfter = parseCount (arg, value());
         else if (arg == "--stall")       stall = true;
@@ -218,6 +222,7 @@ int main (int argc, char** argv)
     sim.setWireSpeed (wire);
     sim.setIgnoreBaud (anyBaud);
     sim.setStallReads (stall);
+    sim.streamEvents (streamRate);
     if (silentAfter >= 0)
         sim.silentAfterFrames (silentAfter);
     if (stallAfter >= 0)

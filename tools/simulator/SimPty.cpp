@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -92,6 +93,16 @@ uint32_t SimPty::baud() const
         if (const uint32_t b = baudOf (::cfgetospeed (&tio)))
             return b;
     return 921600;
+}
+
+bool SimPty::heldByTool() const
+{
+   #if defined(TIOCGEXCL)
+    int exclusive = 0;
+    if (slaveHold >= 0 && ::ioctl (slaveHold, TIOCGEXCL, &exclusive) == 0)
+        return exclusive != 0;
+   #endif
+    return true;
 }
 
 } // namespace korvasim

@@ -35,6 +35,10 @@ public:
     /** The output speed the tool last set on the line; 921600 when unknown. */
     uint32_t baud() const;
 
+    /** Whether a tool has the port open. The tool opens its port exclusively
+        (TIOCEXCL), which the slave's flags show; where they cannot be read, true. */
+    bool heldByTool() const;
+
 private:
     int master = -1;
     int slaveHold = -1;

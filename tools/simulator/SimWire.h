@@ -23,6 +23,7 @@ struct SimSentFrame
     std::vector<uint8_t> frame;
     int eventOpcode = -1;        // event that the tool must acknowledge
     bool firmwareAck = false;    // the acknowledgement of a 0x49 command
+    bool streamed = false;       // one of the unsolicited status stream's events
 };
 
 class SimWire

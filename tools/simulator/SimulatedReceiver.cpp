@@ -77,6 +77,10 @@ struct SimulatedReceiver::Impl
     bool vanishRequested = false; // the thread closes the pty, so it never polls a closed fd
     int wakeRead = -1, wakeWrite = -1; // self-pipe: work queued from outside ends the thread's wait
 
+    // ---- the unsolicited event stream (under m) ----
+    int streamRate = 0;                 // events a second, 0: off
+    Clock::time_point nextStreamAt {};
+
     // ---- the line (under m) ----
     SimFrameReader reader;
     SimWire wire;
@@ -104,7 +108,7 @@ struct SimulatedReceiver::Impl
     }
 
     /** Queues a frame with the output faults switched on; a reply delay holds it back. */
-    void queueFrame (Bytes frame, int eventOpcode, bool firmwareAck, int extraDelayMs = 0)
+    void queueFrame (Bytes frame, int eventOpcode, bool firmwareAck, int extraDelayMs = 0, bool streamed = false)
     {
         const auto now = heardAt.value_or (Clock::now()) + std::chrono::milliseconds (faults.replyDelayMs + extraDelayMs);
         faults.spoil (frame, isHci());
@@ -121,7 +125,7 @@ struct SimulatedReceiver::Impl
             const auto earliest = i == 0 ? now : wire.outputDue() + std::chrono::milliseconds (splitGapMs);
             std::optional<SimSentFrame> frameEnd;
             if (last)
-                frameEnd = SimSentFrame { frame, eventOpcode, firmwareAck };
+                frameEnd = SimSentFrame { frame, eventOpcode, firmwareAck, streamed };
             wire.send (earliest, std::move (pieces[i]), wireBaud(), std::move (frameEnd));
         }
     }
@@ -146,7 +150,34 @@ struct SimulatedReceiver::Impl
                 framed.eventSent (static_cast<uint8_t> (o.eventOpcode), Clock::now());
             if (o.firmwareAck)
                 firmware.ackSent();
+            if (o.streamed)
+                framed.streamedEventSent();
         });
+    }
+
+    /** Whether the stream sends now: a framed receiver at its own speed, with a
+        tool on the line (a real module talks regardless, but a pty with no reader
+        would only pile the events up for the next tool to open it). */
+    bool streaming() const
+    {
+        return streamRate > 0 && ! isHci() && ! vanishRequested && pty.isOpen() && pty.heldByTool()
+            && (faults.ignoreBaud || pty.baud() == expectedBaud());
+    }
+
+    /** Queues the stream's events that are due by now. A stream that fell behind
+        (a busy machine, the port let go) resumes from now rather than in a burst. */
+    void streamDue (Clock::time_point now)
+    {
+        if (! streaming())
+        {
+            nextStreamAt = now;
+            return;
+        }
+        const auto period = std::chrono::duration_cast<Clock::duration> (std::chrono::seconds (1)) / streamRate;
+        if (now - nextStreamAt > std::chrono::milliseconds (100))
+            nextStreamAt = now;
+        for (; nextStreamAt <= now; nextStreamAt += period)
+            queueFrame (encodeSimFrame (SimFramedReceiver::streamOpcode, { 0x00 }), -1, false, 0, true);
     }
 
     void checkAckTimeouts()
@@ -171,12 +202,14 @@ struct SimulatedReceiver::Impl
     bool inputHeld() const { return faults.stallReads || vanishRequested; }
 
     /** When the thread next has something to do: input completing a frame (or its
-        header), the next output slice leaving the wire, or an acknowledgement
-        running out of time. */
+        header), the next output slice leaving the wire, an acknowledgement
+        running out of time, or the stream's next event. A tool taking the port
+        is noticed within the idle wait. */
     Clock::time_point nextWake (Clock::time_point now) const
     {
         const size_t inputNeeded = inputHeld() ? 0 : reader.bytesUntilAction();
-        return framed.nextAckDeadline (wire.nextWake (now + idleWait, inputNeeded));
+        const auto wake = framed.nextAckDeadline (wire.nextWake (now + idleWait, inputNeeded));
+        return streaming() ? std::min (wake, std::max (now, nextStreamAt)) : wake;
     }
 
     /** Takes bytes off the line until a fault holds input back; returns how many it took. */
@@ -327,6 +360,8 @@ struct SimulatedReceiver::Impl
         // Wake at the due times themselves: the default 50 us of timer slack
         // per sleep would add up to a receiver slower than the wire it paces.
         ::prctl (PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+        // Named, so that a benchmark can tell its CPU time from the tool's.
+        ::prctl (PR_SET_NAME, "korva-sim", 0UL, 0UL, 0UL);
        #endif
         uint8_t buffer[512];
         Clock::time_point wakeAt = Clock::now();
@@ -382,6 +417,7 @@ struct SimulatedReceiver::Impl
                     wire.receive (now, std::move (chunk), wireBaud());
                 feedInput (now);
                 vanishIfRequested();
+                streamDue (now);
                 flushOutput (now);
                 checkAckTimeouts();
                 const auto after = Clock::now();
@@ -699,6 +735,20 @@ void SimulatedReceiver::injectPairedRecords (int count)
 void SimulatedReceiver::injectStatus (uint8_t state)
 {
     injectEvent (0x01, { state });
+}
+
+void SimulatedReceiver::streamEvents (int perSecond)
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    impl->streamRate = std::clamp (perSecond, 0, 100'000);
+    impl->nextStreamAt = Clock::now();
+    impl->wake();
+}
+
+SimulatedReceiver::StreamCounts SimulatedReceiver::streamCounts() const
+{
+    std::lock_guard<std::mutex> lock (impl->m);
+    return { impl->framed.streamedSent(), impl->framed.streamedAcknowledged() };
 }
 
 void SimulatedReceiver::injectEvent0E (uint8_t value)

@@ -132,7 +132,7 @@ public:
     std::vector<FirmwareCommand> firmwareCommands() const;
     FirmwareImageReceived firmware() const;
 
-    /** Forgets received/sent frames, violations, firmware state and noise. */
+    /** Forgets received/sent frames, violations, firmware state, noise and stream counts. */
     void clearLogs();
 
     /** Polls cond (under no lock of the receiver) until true or timeoutMs passed. */
@@ -200,6 +200,20 @@ public:
 
     /** Sends event 0x01 with state (0 or 2 ...). */
     void injectStatus (uint8_t state);
+
+    /** Streams unsolicited status events (0x01, state 0) perSecond times a second
+        while a tool holds the port open, as a chatty receiver does; 0 stops. Only
+        types 0xF0 and 0xF2 send events; at a line speed other than theirs nothing
+        is sent. The stream's events are counted rather than each owed an
+        acknowledgement (see streamCounts). */
+    void streamEvents (int perSecond);
+
+    struct StreamCounts
+    {
+        uint64_t sent = 0;           // stream events that reached the line
+        uint64_t acknowledged = 0;   // acknowledgements of 0x01 beyond those owed by other events
+    };
+    StreamCounts streamCounts() const;
 
     /** Sends event 0x0E with value. */
     void injectEvent0E (uint8_t value);
