@@ -1,0 +1,189 @@
+// The event log's view: the bounded scrollback and what it says about dropped
+// lines, following the end or holding still, wrapping, line selection and copying.
+
+#include <gtest/gtest.h>
+
+#include "GuiTestSupport.h"
+#include "panel/EventLogView.h"
+
+namespace
+{
+    std::vector<std::string> numbered (int first, int count, const std::string& prefix = "line ")
+    {
+        std::vector<std::string> lines;
+        for (int i = first; i < first + count; ++i)
+            lines.push_back (prefix + std::to_string (i));
+        return lines;
+    }
+
+    class EventLog : public testing::Test
+    {
+    protected:
+        void SetUp() override { view.setSize (305, 140); }
+
+        /** A press of the mouse's main button at a point of the view. */
+        void click (juce::Point<int> at, juce::ModifierKeys mods = {})
+        {
+            const auto pos = at.toFloat();
+            const auto now = juce::Time::getCurrentTime();
+            view.mouseDown (juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(), pos,
+                                              mods.withFlags (juce::ModifierKeys::leftButtonModifier), 0.0f, 0.0f,
+                                              0.0f, 0.0f, 0.0f, &view, &view, now, pos, now, 1, false));
+        }
+
+        /** The centre of the row in sight at index (0 is the first). */
+        juce::Point<int> row (int index) const { return { 100, 5 + 6 + 12 * index }; }
+
+        /** The first and last line wholly in sight. */
+        int firstInSight() const { return view.getLineAt (row (0)); }
+        int lastInSight() const { return view.getLineAt (row (view.getVisibleRows() - 1)); }
+
+        EventLogView view;
+    };
+}
+
+TEST_F (EventLog, KeepsTheLastLinesAndSaysHowManyOlderOnesWentInItsFirstRow)
+{
+    const int max = static_cast<int> (LogLineStore::maxLines);
+    EXPECT_GE (max, 100000);
+
+    for (int i = 0; i < max; i += 1000)
+        view.appendLines (numbered (i, 1000));
+    EXPECT_EQ (view.getNumLines(), max);
+    EXPECT_EQ (view.getNumDropped(), 0u);
+    EXPECT_EQ (view.getDroppedNotice(), "");
+    view.scrollToRow (0);
+    EXPECT_EQ (firstInSight(), 0) << "no notice while nothing was dropped";
+
+    view.appendLines (numbered (max, 12345));
+    EXPECT_EQ (view.getNumLines(), max);
+    EXPECT_EQ (view.getNumDropped(), 12345u);
+    EXPECT_EQ (view.getLine (0), "line 12345");
+    EXPECT_EQ (view.getLine (max - 1), "line " + juce::String (max + 12345 - 1));
+    EXPECT_EQ (view.getDroppedNotice(), juce::String::fromUTF8 ("\xe2\x80\xa6 12345 older lines dropped"));
+
+    // At the top, the notice takes the first row and the oldest line kept follows it.
+    view.scrollToRow (0);
+    EXPECT_EQ (firstInSight(), -1);
+    EXPECT_EQ (view.getLineAt (row (1)), 0);
+
+    // Lines lost on the way to the view count as dropped too.
+    view.noteDropped (5);
+    EXPECT_EQ (view.getDroppedNotice(), juce::String::fromUTF8 ("\xe2\x80\xa6 12350 older lines dropped"));
+}
+
+TEST_F (EventLog, LongLinesBoundTheTextItKeeps)
+{
+    // Lines as long as a firmware data frame's trace: still 100,000 of them, and no more text than the bound.
+    const std::string longLine (1014, 'a');
+    for (int i = 0; i < 150000; ++i)
+        view.appendLine (longLine);
+    EXPECT_GE (view.getNumLines(), 100000);
+    EXPECT_LT (view.getNumLines(), 150000);
+    EXPECT_EQ (view.getNumDropped(), static_cast<juce::uint64> (150000 - view.getNumLines()));
+}
+
+TEST_F (EventLog, FollowsTheEndUntilScrolledUpThenHoldsStill)
+{
+    view.appendLines (numbered (0, 1000));
+    EXPECT_TRUE (view.isFollowingEnd());
+    EXPECT_EQ (lastInSight(), 999);
+
+    view.appendLines (numbered (1000, 10));
+    EXPECT_EQ (lastInSight(), 1009) << "following, the newest line is in sight";
+
+    // Scrolled up, new lines leave the rows in sight alone.
+    view.scrollToRow (100);
+    EXPECT_FALSE (view.isFollowingEnd());
+    const auto shown = view.getLine (firstInSight());
+    view.appendLines (numbered (1010, 500));
+    EXPECT_EQ (view.getTopRow(), 100);
+    EXPECT_EQ (view.getLine (firstInSight()), shown);
+
+    // Also while older lines are dropped above them: the same line stays on top.
+    view.appendLines (numbered (1510, static_cast<int> (LogLineStore::maxLines) - 1510 + 50));
+    ASSERT_EQ (view.getNumDropped(), 50u);
+    EXPECT_EQ (view.getLine (firstInSight()), shown);
+    EXPECT_EQ (view.getTopRow(), 100 - 50 + 1) << "50 rows went above, the notice came";
+
+    // Back at the end (End key), it follows again.
+    EXPECT_TRUE (view.keyPressed (juce::KeyPress (juce::KeyPress::endKey)));
+    EXPECT_TRUE (view.isFollowingEnd());
+    view.appendLines ({ "newest" });
+    EXPECT_EQ (view.getLine (lastInSight()), "newest");
+
+    // A wheel notch up leaves the end; keys move by rows and pages.
+    view.mouseWheelMove ({ juce::Desktop::getInstance().getMainMouseSource(), {}, {}, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f,
+                           &view, &view, juce::Time::getCurrentTime(), {}, juce::Time::getCurrentTime(), 0, false },
+                         { 0.0f, 1.0f, false, false, false });
+    EXPECT_FALSE (view.isFollowingEnd());
+    const auto top = view.getTopRow();
+    view.keyPressed (juce::KeyPress (juce::KeyPress::pageUpKey));
+    EXPECT_EQ (view.getTopRow(), top - view.getVisibleRows());
+    view.keyPressed (juce::KeyPress (juce::KeyPress::homeKey));
+    EXPECT_EQ (view.getTopRow(), 0);
+}
+
+TEST_F (EventLog, WrapsLongLinesOntoRowsOfTheirOwn)
+{
+    view.appendLines ({ "short", std::string (200, 'f'), "after" });
+    EXPECT_GT (view.getTotalRows(), 4) << "the long line takes several rows";
+    EXPECT_EQ (view.getLineAt (row (0)), 0);
+    EXPECT_EQ (view.getLineAt (row (1)), 1);
+    EXPECT_EQ (view.getLineAt (row (2)), 1);
+    EXPECT_EQ (view.getLineAt (row (static_cast<int> (view.getTotalRows()) - 1)), 2);
+
+    // Wider, the same line takes fewer rows; the rows are measured again.
+    const auto rowsNarrow = view.getTotalRows();
+    view.setSize (600, 140);
+    EXPECT_LT (view.getTotalRows(), rowsNarrow);
+}
+
+TEST_F (EventLog, SelectsLinesWithClicksAndCopiesThemAsText)
+{
+    view.appendLines (numbered (0, 5));
+    view.scrollToRow (0);
+
+    struct Step
+    {
+        const char* what;
+        int row;
+        bool shift;
+        juce::Range<int> selected;
+    };
+    const Step steps[] = {
+        { "a click selects its line", 1, false, { 1, 2 } },
+        { "shift-click extends to another", 3, true, { 1, 4 } },
+        { "shift-click above the anchor selects upwards", 0, true, { 0, 2 } },
+        { "a click alone starts again", 4, false, { 4, 5 } },
+        { "a click below the last line selects nothing", 8, false, {} },
+    };
+    for (const auto& s : steps)
+    {
+        click (row (s.row), s.shift ? juce::ModifierKeys::shiftModifier : 0);
+        EXPECT_EQ (view.getSelectedLines(), s.selected) << s.what;
+    }
+
+    click (row (1));
+    click (row (3), juce::ModifierKeys::shiftModifier);
+    juce::SystemClipboard::copyTextToClipboard ("before");
+    EXPECT_TRUE (view.keyPressed (juce::KeyPress ('c', juce::ModifierKeys::commandModifier, 0)));
+    EXPECT_EQ (juce::SystemClipboard::getTextFromClipboard(), "line 1\nline 2\nline 3");
+
+    // Read-only: typing changes nothing, and the keys it does not use go on to the panel.
+    EXPECT_FALSE (view.keyPressed (juce::KeyPress ('x', 0, 'x')));
+    EXPECT_FALSE (view.keyPressed (juce::KeyPress (juce::KeyPress::F2Key)));
+    EXPECT_FALSE (view.keyPressed (juce::KeyPress (juce::KeyPress::returnKey)));
+    EXPECT_EQ (view.getText(), "line 0\nline 1\nline 2\nline 3\nline 4\n");
+
+    // The selection stays on its lines while older ones go, and goes with them.
+    view.appendLines (numbered (5, static_cast<int> (LogLineStore::maxLines) - 3));
+    EXPECT_EQ (view.getSelectedText(), "line 2\nline 3");
+    view.appendLines (numbered (0, 10, "more "));
+    EXPECT_TRUE (view.getSelectedLines().isEmpty());
+    EXPECT_FALSE (view.copySelection());
+
+    // Ctrl+A takes every line.
+    EXPECT_TRUE (view.keyPressed (juce::KeyPress ('a', juce::ModifierKeys::commandModifier, 0)));
+    EXPECT_EQ (view.getSelectedLines(), juce::Range<int> (0, view.getNumLines()));
+}
