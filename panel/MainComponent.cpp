@@ -99,9 +99,6 @@ MainComponent::MainComponent()
     firmwareLabel.setJustificationType (juce::Justification::left);
     firmwareLabel.setColour (juce::Label::backgroundColourId, readoutColour);
 
-    logView.setMultiLine (true, true);
-    logView.setReadOnly (true);
-    logView.setScrollbarsShown (true);
     logView.setFont (juce::Font (juce::Font::getDefaultMonospacedFontName(), 12.0f, juce::Font::plain));
 
     for (auto* child : std::initializer_list<juce::Component*> {
@@ -180,14 +177,14 @@ bool MainComponent::traceWanted() const
 
 void MainComponent::postTraceLine (std::string line)
 {
-    juce::MessageManager::callAsync ([text = juce::String (line)] { appendLogLine (text); });
+    logQueue.post (std::move (line));
 }
 
 void MainComponent::appendLogLine (const juce::String& line)
 {
     if (auto* panel = panelPointer())
     {
-        panel->logView.moveCaretToEnd (false);
-        panel->logView.insertTextAtCaret (line + "\n");
+        panel->logQueue.flush();
+        panel->logView.appendLine (line.toStdString());
     }
 }

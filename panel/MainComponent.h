@@ -9,7 +9,9 @@
 #include <memory>
 #include <string>
 
+#include "panel/EventLogView.h"
 #include "panel/FwComponent.h"
+#include "panel/LogLineQueue.h"
 #include "protocol/Job.h"
 #include "protocol/TraceSink.h"
 
@@ -48,7 +50,8 @@ public:
     /** The one panel, or nullptr before construction and from the start of destruction. */
     static MainComponent* panelPointer() noexcept;
 
-    /** Message thread: appends a trace line to the event log of the panel, if it still exists. */
+    /** Message thread: appends a trace line to the event log of the panel, if it
+        still exists, after the lines the worker has queued. */
     static void appendLogLine (const juce::String& line);
 
     //==============================================================================
@@ -127,7 +130,15 @@ private:
     juce::Label firmwareCaption;
     juce::TextButton firmwareButton;
     juce::Label firmwareLabel;
-    juce::TextEditor logView;
+    EventLogView logView;
+
+    // Trace lines from the worker, handed to logView in batches; declared after
+    // it, so it goes first.
+    LogLineQueue logQueue { [this] (const std::vector<std::string>& lines, juce::uint64 droppedBefore)
+    {
+        logView.noteDropped (droppedBefore);
+        logView.appendLines (lines);
+    } };
 
     std::atomic<bool> logVisible { false };   // read by the worker's trace without a lock
     int clickCount = 0;

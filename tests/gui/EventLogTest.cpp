@@ -1,10 +1,15 @@
-// The event log's view: the bounded scrollback and what it says about dropped
-// lines, following the end or holding still, wrapping, line selection and copying.
+// The event log's view and the queue that feeds it: the bounded scrollback and
+// what it says about dropped lines, following the end or holding still, line
+// selection and copying, and lines handed over from another thread in batches.
 
 #include <gtest/gtest.h>
 
 #include "GuiTestSupport.h"
 #include "panel/EventLogView.h"
+#include "panel/LogLineQueue.h"
+
+#include <atomic>
+#include <thread>
 
 namespace
 {
@@ -186,4 +191,83 @@ TEST_F (EventLog, SelectsLinesWithClicksAndCopiesThemAsText)
     // Ctrl+A takes every line.
     EXPECT_TRUE (view.keyPressed (juce::KeyPress ('a', juce::ModifierKeys::commandModifier, 0)));
     EXPECT_EQ (view.getSelectedLines(), juce::Range<int> (0, view.getNumLines()));
+}
+
+TEST (EventLogQueue, LinesFromAnotherThreadArriveInOrderInFewBatches)
+{
+    std::vector<std::string> received;
+    juce::uint64 dropped = 0;
+    int callbacks = 0;
+    LogLineQueue queue ([&] (const std::vector<std::string>& lines, juce::uint64 droppedBefore)
+    {
+        EXPECT_TRUE (juce::MessageManager::getInstance()->isThisTheMessageThread());
+        received.insert (received.end(), lines.begin(), lines.end());
+        dropped += droppedBefore;
+        ++callbacks;
+    });
+
+    // A burst, then a trickle of one line every millisecond, as a busy worker posts them.
+    constexpr int burst = 50000, trickle = 500;
+    std::atomic<bool> done { false };
+    std::thread worker ([&]
+    {
+        for (int i = 0; i < burst; ++i)
+            queue.post (std::to_string (i));
+        for (int i = burst; i < burst + trickle; ++i)
+        {
+            queue.post (std::to_string (i));
+            std::this_thread::sleep_for (std::chrono::milliseconds (1));
+        }
+        done = true;
+    });
+
+    const auto start = juce::Time::getMillisecondCounter();
+    const bool all = pumpUntil ([&] { return done && received.size() == burst + trickle; }, 30000);
+    const auto elapsed = juce::Time::getMillisecondCounter() - start;
+    worker.join();
+
+    ASSERT_TRUE (all) << received.size() << " of " << burst + trickle << " lines arrived";
+    EXPECT_EQ (dropped, 0u);
+    for (size_t i = 0; i < received.size(); ++i)
+        if (received[i] != std::to_string (i))
+        {
+            ADD_FAILURE() << "line " << i << " arrived as " << received[i];
+            break;
+        }
+
+    // At most one hand-over a frame, however many lines came.
+    EXPECT_LE (callbacks, (int) elapsed / LogLineQueue::handOverIntervalMs + 2);
+    EXPECT_EQ (queue.getNumHandOvers(), callbacks);
+
+    // Nothing pending, nothing runs.
+    pump (200);
+    EXPECT_EQ (callbacks, queue.getNumHandOvers());
+    EXPECT_EQ (queue.getNumHandOvers(), callbacks);
+}
+
+TEST (EventLogQueue, AHeldUpMessageThreadCostsNoMoreThanTheLogKeeps)
+{
+    EventLogView view;
+    view.setSize (305, 140);
+    LogLineQueue queue ([&] (const std::vector<std::string>& lines, juce::uint64 droppedBefore)
+    {
+        view.noteDropped (droppedBefore);
+        view.appendLines (lines);
+    });
+
+    // The message thread takes nothing while the worker posts more than the log keeps.
+    const int max = static_cast<int> (LogLineStore::maxLines);
+    std::thread worker ([&]
+    {
+        for (int i = 0; i < max + max / 4; ++i)
+            queue.post (std::to_string (i));
+    });
+    worker.join();
+
+    queue.flush();
+    EXPECT_EQ (view.getNumLines() + view.getNumDropped(), static_cast<juce::uint64> (max + max / 4));
+    EXPECT_EQ (view.getLine (view.getNumLines() - 1), juce::String (max + max / 4 - 1));
+    EXPECT_EQ (view.getLine (0), juce::String (static_cast<juce::int64> (view.getNumDropped())))
+        << "what is kept is the newest, without a gap";
+    EXPECT_EQ (queue.getNumHandOvers(), 1);
 }

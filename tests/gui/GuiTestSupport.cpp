@@ -29,6 +29,24 @@ bool pumpUntil (const std::function<bool()>& pred, int timeoutMs)
     return true;
 }
 
+juce::File saveSnapshot (juce::Component& component, const juce::String& name)
+{
+    const auto env = juce::SystemStats::getEnvironmentVariable ("KORVA_ARTIFACTS", {});
+    const auto dir = env.isNotEmpty() ? juce::File (env)
+                                      : juce::File::getSpecialLocation (juce::File::currentExecutableFile)
+                                            .getParentDirectory().getParentDirectory().getParentDirectory()
+                                            .getChildFile ("artifacts");
+    dir.createDirectory();
+    const auto file = dir.getChildFile (name + ".png");
+    file.deleteFile();
+
+    juce::FileOutputStream out (file);
+    juce::PNGImageFormat png;
+    if (! out.openedOk() || ! png.writeImageToStream (component.createComponentSnapshot (component.getLocalBounds()), out))
+        return {};
+    return file;
+}
+
 juce::AlertWindow* RecordingLookAndFeel::createAlertWindow (const juce::String& title, const juce::String& message,
                                                             const juce::String& button1, const juce::String& button2,
                                                             const juce::String& button3,

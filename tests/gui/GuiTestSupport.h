@@ -13,6 +13,10 @@ bool pumpUntil (const std::function<bool()>& pred, int timeoutMs = 10000);
 /** Runs the message loop for ms milliseconds. */
 void pump (int ms);
 
+/** Saves what component paints as artifacts/name.png: under KORVA_ARTIFACTS when
+    set, else build/artifacts beside the test binary's folder. Returns the file. */
+juce::File saveSnapshot (juce::Component& component, const juce::String& name);
+
 /** What a modal box showed. */
 struct SeenBox
 {

@@ -32,7 +32,8 @@ struct MainComponentTestAccess
     juce::Label& firmwareCaption() { return panel.firmwareCaption; }
     juce::TextButton& firmwareButton() { return panel.firmwareButton; }
     juce::Label& firmwareLabel() { return panel.firmwareLabel; }
-    juce::TextEditor& logView() { return panel.logView; }
+    EventLogView& logView() { return panel.logView; }
+    LogLineQueue& logQueue() { return panel.logQueue; }
     std::unique_ptr<MainComponent::BtThread>& worker() { return panel.worker; }
 
     /** Marks the receiver on port index as detected, as a successful detect does. */

@@ -58,6 +58,17 @@ namespace
 
         bool idle() { return panel->getWorker() == nullptr && MainComponent::getBusyOverlay() == nullptr; }
 
+        /** A click on the version read-out, as the log gesture counts them. */
+        void clickVersion()
+        {
+            auto& readout = access->versionReadout();
+            const auto pos = readout.getLocalBounds().getCentre().toFloat();
+            const auto now = juce::Time::getCurrentTime();
+            juce::MouseEvent e (juce::Desktop::getInstance().getMainMouseSource(), pos, {}, 0.0f, 0.0f, 0.0f, 0.0f,
+                                0.0f, &readout, &readout, now, pos, now, 1, false);
+            panel->mouseDown (e);
+        }
+
         ModalResponder responder;
         std::unique_ptr<korvasim::SimulatedReceiver> sim;
         std::unique_ptr<MainComponent> panel;
@@ -79,6 +90,8 @@ TEST_F (PanelJobs, ChoosingThePortDetectsReadsAndTracesIntoTheLog)
     ASSERT_GE (responder.seen.size(), 2u);
     EXPECT_EQ (responder.seen[1].title, "Korva Bluetooth device found");
 
+    // Lines reach the log a frame at most after they were traced.
+    EXPECT_TRUE (pumpUntil ([this] { return access->logView().getText().contains ("< Ack: aa0002149258\n"); }, 1000));
     const auto log = access->logView().getText();
     EXPECT_TRUE (log.contains ("< Cmd: aa0002d0002e\n")) << log;
     EXPECT_TRUE (log.contains ("> Evt: aa00039000f27b\n")) << log;
@@ -119,16 +132,6 @@ TEST_F (PanelJobs, ShowingTheLogListensAndHidingItEndsTheListening)
     ASSERT_TRUE (pumpUntil ([this] { return access->nameField().getText() == "Shed" && idle(); }, 20000));
 
     // Ten clicks on the version read-out, as the gesture counts them.
-    auto clickVersion = [this]
-    {
-        auto& readout = access->versionReadout();
-        const auto pos = readout.getLocalBounds().getCentre().toFloat();
-        const auto now = juce::Time::getCurrentTime();
-        juce::MouseEvent e (juce::Desktop::getInstance().getMainMouseSource(), pos, {}, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f,
-                            &readout, &readout, now, pos, now, 1, false);
-        panel->mouseDown (e);
-    };
-
     for (int i = 0; i < 9; ++i)
         clickVersion();
     EXPECT_FALSE (panel->isLogVisible());
@@ -155,6 +158,70 @@ TEST_F (PanelJobs, ShowingTheLogListensAndHidingItEndsTheListening)
     ASSERT_TRUE (pumpUntil ([this] { return idle(); }, 5000));
     EXPECT_EQ (panel->getHeight(), 437);
     EXPECT_EQ (responder.seen.size(), 2u) << "a listen job ends without a box";
+}
+
+// A chatty receiver (200 status events a second) with the log open in a real
+// window: every event and its acknowledgement show, in order, handed over in
+// batches; input queued behind them is still handled at once, and ten clicks
+// close the log.
+TEST_F (PanelJobs, TheWindowStillAnswersWhileAChattyReceiverFillsTheLog)
+{
+    start (0xF0);
+    juce::DocumentWindow window ("Korva event log under load",
+                                 juce::LookAndFeel::getDefaultLookAndFeel().findColour (juce::ResizableWindow::backgroundColourId),
+                                 0, true);
+    window.setUsingNativeTitleBar (true);
+    window.setContentNonOwned (panel.get(), true);
+    window.centreWithSize (window.getWidth(), window.getHeight());
+    window.setVisible (true);
+
+    choosePort ("Rulko/DORU-QX");
+    ASSERT_TRUE (pumpUntil ([this] { return access->nameField().getText() == "Shed" && idle(); }, 20000));
+
+    sim->streamEvents (200);
+    for (int i = 0; i < 10; ++i)
+        clickVersion();
+    ASSERT_TRUE (panel->isLogVisible());
+    ASSERT_NE (panel->getWorker(), nullptr);
+
+    const int handOversBefore = access->logQueue().getNumHandOvers();
+    const auto started = juce::Time::getMillisecondCounter();
+    pump (3000);
+    const auto elapsed = juce::Time::getMillisecondCounter() - started;
+
+    auto& log = access->logView();
+    const int lines = log.getNumLines();
+    EXPECT_GT (lines, 2 * 100) << "at 200 events a second, more than 100 events in 3 s";
+    for (int i = 0; i < lines; ++i)
+        if (log.getLine (i) != (i % 2 == 0 ? "> Evt: aa00020100fd" : "< Ack: aa00021401e9"))
+        {
+            ADD_FAILURE() << "line " << i << " is " << log.getLine (i);
+            break;
+        }
+    EXPECT_TRUE (log.isFollowingEnd());
+    EXPECT_LE (access->logQueue().getNumHandOvers() - handOversBefore,
+               (int) elapsed / LogLineQueue::handOverIntervalMs + 5) << "at most one hand-over a frame";
+
+    // Input queued now, behind whatever the worker posted, is handled at once.
+    bool answered = false;
+    juce::MessageManager::callAsync ([&answered] { answered = true; });
+    EXPECT_TRUE (pumpUntil ([&answered] { return answered; }, 2000));
+
+    EXPECT_TRUE (saveSnapshot (*panel, "event-log-under-load").existsAsFile());
+
+    // Ten clicks, queued as input arrives, hide the log and end the listening.
+    for (int i = 0; i < 10; ++i)
+        juce::MessageManager::callAsync ([this] { clickVersion(); });
+    ASSERT_TRUE (pumpUntil ([this] { return ! panel->isLogVisible() && idle(); }, 5000));
+    EXPECT_EQ (panel->getHeight(), 437);
+
+    // Every event that reached the tool was acknowledged, but those in flight as it let go of the port.
+    pump (200);
+    const auto counts = sim->streamCounts();
+    EXPECT_GE (counts.acknowledged, static_cast<uint64_t> (lines / 2));
+    EXPECT_LE (counts.sent - counts.acknowledged, 5u);
+    sim->streamEvents (0);
+    window.clearContentComponent();
 }
 
 TEST_F (PanelJobs, ClosingThePanelDuringAJobStopsItAndClosesThePort)
