@@ -15,4 +15,4 @@ fi
 cmake --build build-tsan -j2 --target gui_tests
 
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
-scripts/with-display.sh build-tsan/tests/gui/gui_tests --gtest_filter='PanelJobs.*:Outcome.*:PortList.*'
+scripts/with-display.sh build-tsan/tests/gui/gui_tests --gtest_filter='PanelJobs.*:Outcome.*:PortList.*:EventLogQueue.*'
