@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #ifndef _WIN32
@@ -83,6 +84,27 @@ TEST (CliExitCodes, VersionAsTheWindowShowsIt)
     EXPECT_EQ (versionText (0xF0, 0x01, 0x05), "1.05");
     EXPECT_EQ (versionText (0xF2, 0x1a, 0x0b), "1a.0b");
     EXPECT_EQ (versionText (0xF1, 0x01, 0x05), "");
+}
+
+// A second Ctrl-C ends the program at once, whatever the first one is waiting for.
+TEST (CliExitCodes, SecondCtrlCEndsTheProgramAtOnce)
+{
+   #ifdef _WIN32
+    GTEST_SKIP() << "death tests of a console handler are not run under Wine";
+   #else
+    testing::FLAGS_gtest_death_test_style = "threadsafe";
+    EXPECT_EXIT (
+        {
+            installInterruptHandling();
+            sendInterruptToThisProcess();
+            while (! interrupted())
+                std::this_thread::sleep_for (std::chrono::milliseconds (5));
+            sendInterruptToThisProcess();
+            std::this_thread::sleep_for (std::chrono::seconds (10));   // a job that does not end
+            std::exit (0);
+        },
+        testing::ExitedWithCode (130), "stopped");
+   #endif
 }
 
 // Last: Ctrl-C stays pressed for the rest of the process.

@@ -70,6 +70,23 @@ class Signals(CliTest):
         self.assertIn("output could not be written", err)
         self.assertIn(UPDATE_CLOSE, sim.output(), "the update ran to its final command")
 
+    def test_a_log_whose_reader_went_away_keeps_acknowledging(self):
+        sim = self.sim("f0", "--stream-events", "200")
+        proc = subprocess.Popen([KORVA, "log", sim.link, "--family", "rulko"], stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE)
+        for _ in range(5):
+            proc.stdout.readline()
+        proc.stdout.close()   # as `korva log ... | head -n 5`
+        acks = lambda: sim.output().count("< Ack: ")
+        before = acks()
+        self.assertTrue(wait_for(lambda: acks() > before + 50, timeout=20), "acknowledgements stopped")
+        self.assertIsNone(proc.poll(), "korva died with its reader")
+        proc.send_signal(signal.SIGINT)
+        self.assertEqual(proc.wait(timeout=20), 130)
+        err = proc.stderr.read().decode()
+        proc.stderr.close()
+        self.assertIn("output could not be written", err)
+
     def test_termination_signals(self):
         # (signal, command, exit code, whether the update must complete)
         cases = [
