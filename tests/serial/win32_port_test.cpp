@@ -550,12 +550,14 @@ TEST_F (ScriptPort, WriteToADeviceThatNeverReadsGivesUp)
     EXPECT_TRUE (portLost (0)) << "a torn packet leaves the line unusable for the job";
 
     // Interrupted while stalled: ends well before the stall limit would end it.
+    // (Closing discarded the output the device never took, so the line takes
+    // some bytes again before it stalls.)
     closePort (0);
     ASSERT_EQ (openPort (0, 921600), 1);
     start = Clock::now();
     {
         Later interrupter (std::chrono::milliseconds (200), [] { interruptPortWaits(); });
-        EXPECT_EQ (writePort (0, flood.data(), (int) flood.size()), 0);
+        EXPECT_LT (writePort (0, flood.data(), (int) flood.size()), (int) flood.size());
     }
     EXPECT_LT (Clock::now() - start, std::chrono::milliseconds (writeStallLimitMs));
 
