@@ -232,6 +232,7 @@ namespace
     /** The form's own rules on the options given, before the receiver is asked anything. */
     int validateOptions (Output& out, const WriteOptions& write)
     {
+        // Only what was given is judged: an absent name stands in as a valid one.
         SettingsValues given;
         given.name = write.name.value_or ("x");
         given.pin = write.pin.value_or ("");
@@ -639,7 +640,6 @@ int updateCommand (const CommonOptions& options, const std::string& imagePath)
     const uint32_t total = dryRunTransfer (firmwareImage()).dataBytes;
     out.doc()["totalBytes"] = total;
     updateProgress() = 0.0;
-    updateBytesAcknowledged() = 0;
 
     // Once the transfer starts, SIGTERM and SIGHUP wait for its end: a receiver
     // left half-written is worse than a late exit. Ctrl-C still stops it.

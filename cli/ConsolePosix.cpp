@@ -2,12 +2,11 @@
 // so nothing runs in a signal handler and no thread polls for them.
 
 #include "cli/Console.h"
+#include "cli/ConsoleSignals.h"
 
 #include "serial/PortTable.h"
 
-#include <atomic>
 #include <csignal>
-#include <cstdlib>
 #include <thread>
 
 #include <pthread.h>
@@ -16,40 +15,6 @@
 
 namespace korvacli
 {
-namespace
-{
-    std::atomic<bool> interruptRequested { false };
-    std::atomic<bool> holdingTermination { false };
-    std::atomic<int> heldSignal { 0 };
-
-    void takeSignals (sigset_t set)
-    {
-        for (;;)
-        {
-            int signal = 0;
-            if (::sigwait (&set, &signal) != 0)
-                continue;
-
-            if (signal != SIGINT && holdingTermination.load())
-            {
-                heldSignal.store (signal);
-                continue;
-            }
-
-            if (interruptRequested.exchange (true))
-            {
-                // A second request: the user wants out now, whatever runs.
-                const char text[] = "\nkorva: stopped\n";
-                (void) ! ::write (STDERR_FILENO, text, sizeof (text) - 1);
-                ::_exit (130);
-            }
-
-            // The flag is set first: a job starting now sees it and interrupts its own waits.
-            interruptPortWaits();
-        }
-    }
-}
-
 void installInterruptHandling()
 {
     interruptPortWaits();      // creates the wake-up object now
@@ -66,22 +31,22 @@ void installInterruptHandling()
     sigaddset (&set, SIGHUP);
     ::pthread_sigmask (SIG_BLOCK, &set, nullptr);   // inherited by every thread started later
 
-    std::thread (takeSignals, set).detach();
+    std::thread ([set]
+    {
+        for (;;)
+        {
+            int signal = 0;
+            if (::sigwait (&set, &signal) == 0)
+                takeSignal (signal, signal == SIGINT);
+        }
+    }).detach();
 }
 
-bool interrupted()
+void endAtOnce()
 {
-    return interruptRequested.load();
-}
-
-void holdTerminationSignals (bool hold)
-{
-    holdingTermination.store (hold);
-}
-
-int heldTerminationSignal()
-{
-    return heldSignal.load();
+    const char text[] = "\nkorva: stopped\n";
+    (void) ! ::write (STDERR_FILENO, text, sizeof (text) - 1);
+    ::_exit (130);
 }
 
 bool isTerminal (std::FILE* stream)
@@ -89,16 +54,9 @@ bool isTerminal (std::FILE* stream)
     return ::isatty (::fileno (stream)) != 0;
 }
 
-int terminalColumns()
+int systemTerminalColumns()
 {
     winsize size {};
-    if (::ioctl (STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
-
-    if (const char* columns = std::getenv ("COLUMNS"))
-        if (const int n = std::atoi (columns); n > 0)
-            return n;
-
-    return 80;
+    return ::ioctl (STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 }

@@ -2,10 +2,10 @@
 // own, where waking the port waits (setting an event) is safe.
 
 #include "cli/Console.h"
+#include "cli/ConsoleSignals.h"
 
 #include "serial/PortTable.h"
 
-#include <atomic>
 #include <csignal>
 #include <cstdlib>
 
@@ -16,24 +16,10 @@ namespace korvacli
 {
 namespace
 {
-    std::atomic<bool> interruptRequested { false };
-    std::atomic<bool> holdingTermination { false };
-    std::atomic<int> heldSignal { 0 };
-
     extern "C" void onSignal (int signal)
     {
         std::signal (signal, onSignal);   // the runtime resets the handler before each call
-
-        if (signal != SIGINT && holdingTermination.load())
-        {
-            heldSignal.store (signal);
-            return;
-        }
-
-        if (interruptRequested.exchange (true))
-            std::_Exit (130);
-
-        interruptPortWaits();
+        takeSignal (signal, signal == SIGINT);
     }
 }
 
@@ -47,19 +33,11 @@ void installInterruptHandling()
     std::signal (SIGBREAK, onSignal);
 }
 
-bool interrupted()
+void endAtOnce()
 {
-    return interruptRequested.load();
-}
-
-void holdTerminationSignals (bool hold)
-{
-    holdingTermination.store (hold);
-}
-
-int heldTerminationSignal()
-{
-    return heldSignal.load();
+    const char text[] = "\nkorva: stopped\n";
+    (void) ::_write (2, text, sizeof (text) - 1);
+    std::_Exit (130);
 }
 
 bool isTerminal (std::FILE* stream)
@@ -67,16 +45,11 @@ bool isTerminal (std::FILE* stream)
     return ::_isatty (::_fileno (stream)) != 0;
 }
 
-int terminalColumns()
+int systemTerminalColumns()
 {
     CONSOLE_SCREEN_BUFFER_INFO info {};
     if (::GetConsoleScreenBufferInfo (::GetStdHandle (STD_OUTPUT_HANDLE), &info))
         return info.srWindow.Right - info.srWindow.Left + 1;
-
-    if (const char* columns = std::getenv ("COLUMNS"))
-        if (const int n = std::atoi (columns); n > 0)
-            return n;
-
-    return 80;
+    return 0;
 }
 }

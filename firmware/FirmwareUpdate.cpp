@@ -30,10 +30,7 @@ public:
 
     void sendLong (const uint8_t* frame, int length) override
     {
-        if (job.shouldExit() || portWaitsInterrupted())
-            return;
-        trace (traceLabelDspHeader, frame, length);
-        writePacket (job.portIndex, frame, length);
+        sendPacket (job, traceLabelDspHeader, frame, length);
     }
 
 private:

@@ -7,15 +7,15 @@
 
 void writePacket (int portIndex, const uint8_t* bytes, int count)
 {
-    if (bytes == nullptr || count <= 0 || portWaitsInterrupted())
+    if (bytes == nullptr || count <= 0)
         return;
-    (void) writePort (portIndex, bytes, count);
+    (void) writePort (portIndex, bytes, count);   // refuses while port waits are interrupted
 }
 
 void sendPacket (int portIndex, const char* label, const uint8_t* bytes, int count)
 {
     if (portWaitsInterrupted())
-        return;
+        return;   // nothing is written, so nothing is traced as sent
     trace (label, bytes, count);
     writePacket (portIndex, bytes, count);
 }

@@ -113,7 +113,12 @@ namespace
     /** How long a close waits for queued output to leave before discarding it. */
     constexpr long long closeDrainLimitMs = 200;
 
-    long long nowMs();
+    long long nowMs()
+    {
+        timespec ts;
+        ::clock_gettime (CLOCK_MONOTONIC, &ts);
+        return (long long) ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+    }
 
     bool outputQueued (int fd)
     {
@@ -388,12 +393,6 @@ namespace
         return 0;
     }
 
-    long long nowMs()
-    {
-        timespec ts;
-        ::clock_gettime (CLOCK_MONOTONIC, &ts);
-        return (long long) ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-    }
 }
 
 bool naturalLess (const char* a, const char* b)
