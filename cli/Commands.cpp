@@ -1,5 +1,6 @@
 #include "cli/Commands.h"
 
+#include "cli/Batch.h"
 #include "cli/Console.h"
 #include "cli/Output.h"
 #include "cli/PortInfo.h"
@@ -10,7 +11,6 @@
 #include "jobs/JobDispatch.h"
 #include "jobs/SettingsForm.h"
 #include "jobs/TextRules.h"
-#include "protocol/DeviceState.h"
 #include "protocol/TraceSink.h"
 #include "serial/PortTable.h"
 
@@ -23,6 +23,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -67,11 +69,10 @@ namespace
         return s;
     }
 
-    /** The settings the device state holds now, for the detected type. */
-    Json heldSettingsJson()
+    /** The settings the link's device state holds now, for the detected type. */
+    Json heldSettingsJson (const DeviceState& state)
     {
-        const auto type = deviceState().typeCode;
-        return settingsJson (loadSettings (type, deviceState()), type);
+        return settingsJson (loadSettings (state.typeCode, state), state.typeCode);
     }
 
     /** A setting of a document, or null when the document lacks it. */
@@ -108,9 +109,8 @@ namespace
         }
     }
 
-    Json deviceJson()
+    Json deviceJson (const DeviceState& state)
     {
-        const auto& state = deviceState();
         char code[8];
         std::snprintf (code, sizeof (code), "0x%02X", state.typeCode);
 
@@ -136,26 +136,10 @@ namespace
 
     constexpr int goOn = -1;
 
-    int openTable (Output& out, const std::string& name, int& index)
+    int detectStep (Output& out, Link& link, const CommonOptions& options, bool& slowBaud)
     {
-        out.doc()["port"] = name;
-        enumeratePorts();
-        index = addPort (name.c_str());
-
-        if (index < 0)
-        {
-            out.doc()["family"] = nullptr;
-            return out.finish (exitPortOpen, "\"" + name + "\" is not a serial port name (a device path, or COMn on Windows).");
-        }
-        return goOn;
-    }
-
-    int detectStep (Output& out, const CommonOptions& options, int& index, bool& slowBaud)
-    {
-        if (const int code = openTable (out, options.port, index); code != goOn)
-            return code;
-
-        const auto result = detectDevice (index, options.family, slowBaud);
+        out.state ("detecting");
+        const auto result = detectDevice (link, options.family, slowBaud);
 
         // The family is the baud rate a receiver answered at: none when nothing did.
         if (result.exitCode != exitOk)
@@ -165,14 +149,28 @@ namespace
         }
 
         out.doc()["family"] = slowBaud ? "zvarnelo" : "rulko";
-
-        out.doc()["device"] = deviceJson();
+        out.doc()["device"] = deviceJson (link.device);
         return goOn;
     }
 
-    int jobStep (Output& out, JobKind kind, int index, bool slowBaud)
+    const char* stepName (JobKind kind)
     {
-        const auto result = runCliJob (kind, index, slowBaud);
+        switch (kind)
+        {
+            case JobKind::ReadConfig:      return "reading";
+            case JobKind::WriteConfig:     return "writing";
+            case JobKind::RestoreDefaults: return "restoring";
+            case JobKind::UpdateFirmware:  return "updating";
+            case JobKind::Listen:          return "listening";
+            case JobKind::Detect:          break;
+        }
+        return "detecting";
+    }
+
+    int jobStep (Output& out, Link& link, JobKind kind, bool slowBaud)
+    {
+        out.state (stepName (kind));
+        const auto result = runCliJob (link, kind, slowBaud);
         return result.exitCode == exitOk ? goOn : out.finish (result.exitCode, result.message);
     }
 
@@ -242,15 +240,16 @@ namespace
 
     //==========================================================================
     // The update's progress: a bar on a terminal, plain lines otherwise, JSON
-    // lines with --json.
+    // lines with --json. With several ports a live board shows it instead on a
+    // terminal, and plain lines name their port.
 
     class ProgressReport
     {
     public:
         /** total: the image's data bytes, which the receiver acknowledges chunk by chunk. */
-        ProgressReport (const Output& o, uint32_t total)
-            : out (o), totalBytes (std::max<uint32_t> (total, 1)), terminal (! o.json() && isTerminal (stdout)),
-              start (std::chrono::steady_clock::now()), worker ([this] { run(); })
+        ProgressReport (const Output& o, const Link& l, uint32_t total)
+            : out (o), link (l), totalBytes (std::max<uint32_t> (total, 1)),
+              terminal (! o.json() && o.port().empty() && isTerminal (stdout)), start (std::chrono::steady_clock::now()), worker ([this] { run(); })
         {
         }
 
@@ -279,7 +278,7 @@ namespace
             while (running)
             {
                 lock.unlock();
-                show (updateBytesAcknowledged().load());
+                show (link.bytesAcknowledged.load());
                 lock.lock();
                 wake.wait_for (lock, std::chrono::milliseconds (terminal ? 100 : 50), [this] { return ! running; });
             }
@@ -315,9 +314,9 @@ namespace
                 if (percent / 10 == lastShown / 10 && lastShown >= 0)
                     return;
                 char line[160];
-                std::snprintf (line, sizeof (line), "update: %3d%%  %u/%u bytes  %.1f kB/s  %s\n", percent, bytes,
+                std::snprintf (line, sizeof (line), "update: %3d%%  %u/%u bytes  %.1f kB/s  %s", percent, bytes,
                                totalBytes, rate / 1000.0, timeLeft (left).c_str());
-                writeStdout (line);
+                out.line (line);
             }
 
             lastShown = percent;
@@ -369,6 +368,7 @@ namespace
         }
 
         const Output& out;
+        const Link& link;
         const uint32_t totalBytes;
         const bool terminal;
         const std::chrono::steady_clock::time_point start;
@@ -462,253 +462,312 @@ int portsCommand (const CommonOptions& options)
 
 int detectCommand (const CommonOptions& options)
 {
-    Output out ("detect", options.json);
-    int index = -1;
-    bool slow = false;
+    return runOnPorts ("detect", options.json, options.ports, [&] (Output& out, Link& link)
+    {
+        bool slow = false;
+        if (const int code = detectStep (out, link, options, slow); code != goOn)
+            return code;
 
-    if (const int code = detectStep (out, options, index, slow); code != goOn)
-        return code;
-
-    printDevice (out, out.doc()["device"]);
-    return out.finish (exitOk);
+        printDevice (out, out.doc()["device"]);
+        return out.finish (exitOk);
+    });
 }
 
 int readCommand (const CommonOptions& options)
 {
-    Output out ("read", options.json);
-    int index = -1;
-    bool slow = false;
+    return runOnPorts ("read", options.json, options.ports, [&] (Output& out, Link& link)
+    {
+        bool slow = false;
+        if (const int code = detectStep (out, link, options, slow); code != goOn)
+            return code;
+        if (const int code = jobStep (out, link, JobKind::ReadConfig, slow); code != goOn)
+            return code;
 
-    if (const int code = detectStep (out, options, index, slow); code != goOn)
-        return code;
-    if (const int code = jobStep (out, JobKind::ReadConfig, index, slow); code != goOn)
-        return code;
+        out.doc()["settings"] = heldSettingsJson (link.device);
+        printDevice (out, out.doc()["device"]);
+        printSettings (out, out.doc()["settings"]);
+        return out.finish (exitOk);
+    });
+}
 
-    out.doc()["settings"] = heldSettingsJson();
-    printDevice (out, out.doc()["device"]);
-    printSettings (out, out.doc()["settings"]);
-    return out.finish (exitOk);
+namespace
+{
+    /** One port's write: read, change what was given, write, read back and compare. */
+    int writeOnLink (Output& out, Link& link, const CommonOptions& options, const WriteOptions& write)
+    {
+        bool slow = false;
+        if (const int code = detectStep (out, link, options, slow); code != goOn)
+            return code;
+        if (const int code = jobStep (out, link, JobKind::ReadConfig, slow); code != goOn)
+            return code;
+
+        auto& state = link.device;
+        const auto type = state.typeCode;
+        const SettingsValues before = loadSettings (type, state);
+        SettingsValues wanted = before;
+
+        if (write.name) wanted.name = *write.name;
+        if (write.pin) wanted.pin = *write.pin;
+
+        Json ignored = Json::array();
+        const std::pair<const char*, bool> fullSettingsOnly[] = {
+            { "stereo", write.stereo.has_value() }, { "maxDevices", write.maxDevices.has_value() },
+            { "gpoNormallyOpen", write.gpoNormallyOpen.has_value() }, { "led", write.led.has_value() },
+            { "frontRestore", write.frontRestore.has_value() },
+        };
+
+        if (typeHasFullSettings (type))
+        {
+            if (write.stereo) wanted.stereo = *write.stereo;
+            if (write.maxDevices) wanted.singleDevice = *write.maxDevices == 1;
+            if (write.gpoNormallyOpen) wanted.gpoNormallyOpen = *write.gpoNormallyOpen;
+            if (write.led) wanted.ledControl = *write.led;
+            if (write.frontRestore) wanted.restoreControl = *write.frontRestore;
+        }
+        else
+        {
+            std::string names;
+            for (const auto& [key, given] : fullSettingsOnly)
+                if (given)
+                {
+                    ignored.push_back (key);
+                    names += std::string (names.empty() ? "" : ", ") + labelOf (key);
+                }
+            if (! names.empty())
+                out.note (std::string (modelNameFor (type)) + " keeps only its name and PIN; not written: " + names + ".");
+        }
+        out.doc()["ignored"] = ignored;
+
+        // Only what changes is judged: a setting the receiver holds goes back as it is,
+        // even one the rules would refuse (a 32-byte name another tool wrote).
+        if (const auto why = settingsProblems (wanted, &before); ! why.empty())
+            return usageError (out, std::string (invalidSettingsText) + "\n" + why);
+        if (! storeSettings (type, wanted, state, &before))
+            return usageError (out, invalidSettingsText);
+
+        // Compared after the read-back: what the user asked for, not what was encoded.
+        const Json sent = settingsJson (wanted, type);
+        const Json from = settingsJson (before, type);
+
+        if (const int code = jobStep (out, link, JobKind::WriteConfig, slow); code != goOn)
+            return code;
+        if (const int code = jobStep (out, link, JobKind::ReadConfig, slow); code != goOn)
+            return code;
+
+        const Json after = heldSettingsJson (link.device);
+        Json changes = Json::array();
+        std::string mismatched;
+
+        for (const auto& [key, value] : sent.items())
+        {
+            const Json was = settingIn (from, key);
+            const bool kept = settingIn (after, key) == value;
+            if (! kept)
+                mismatched += std::string (mismatched.empty() ? "" : ", ") + labelOf (key);
+
+            if (was == value)
+                continue;
+
+            changes.push_back ({ { "setting", key }, { "from", was }, { "to", value }, { "verified", kept } });
+            out.line (std::string (labelOf (key)) + ": " + settingText (key, was) + " -> " + settingText (key, value)
+                      + (kept ? "  (verified)" : "  (NOT kept)"));
+        }
+
+        out.doc()["changes"] = changes;
+        out.doc()["verified"] = mismatched.empty();
+        out.doc()["settings"] = after;
+
+        if (! mismatched.empty())
+            return out.finish (exitFailed, "Read back after the write, the receiver does not hold what was written: " + mismatched + ".");
+
+        if (changes.empty())
+            out.line ("nothing changed; the settings were written and read back unchanged");
+        return out.finish (exitOk, "Device configuration is done [success]");
+    }
 }
 
 int writeCommand (const CommonOptions& options, WriteOptions write)
 {
-    Output out ("write", options.json);
-
-    if (const int code = validateOptions (out, write); code != goOn)
-        return code;
-    if (! write.fromFile.empty())
-        if (const int code = applyDocument (out, write); code != goOn)
+    {
+        Output out ("write", options.json);
+        if (const int code = validateOptions (out, write); code != goOn)
             return code;
-
-    int index = -1;
-    bool slow = false;
-    if (const int code = detectStep (out, options, index, slow); code != goOn)
-        return code;
-    if (const int code = jobStep (out, JobKind::ReadConfig, index, slow); code != goOn)
-        return code;
-
-    auto& state = deviceState();
-    const auto type = state.typeCode;
-    const SettingsValues before = loadSettings (type, state);
-    SettingsValues wanted = before;
-
-    if (write.name) wanted.name = *write.name;
-    if (write.pin) wanted.pin = *write.pin;
-
-    Json ignored = Json::array();
-    const std::pair<const char*, bool> fullSettingsOnly[] = {
-        { "stereo", write.stereo.has_value() }, { "maxDevices", write.maxDevices.has_value() },
-        { "gpoNormallyOpen", write.gpoNormallyOpen.has_value() }, { "led", write.led.has_value() },
-        { "frontRestore", write.frontRestore.has_value() },
-    };
-
-    if (typeHasFullSettings (type))
-    {
-        if (write.stereo) wanted.stereo = *write.stereo;
-        if (write.maxDevices) wanted.singleDevice = *write.maxDevices == 1;
-        if (write.gpoNormallyOpen) wanted.gpoNormallyOpen = *write.gpoNormallyOpen;
-        if (write.led) wanted.ledControl = *write.led;
-        if (write.frontRestore) wanted.restoreControl = *write.frontRestore;
-    }
-    else
-    {
-        std::string names;
-        for (const auto& [key, given] : fullSettingsOnly)
-            if (given)
-            {
-                ignored.push_back (key);
-                names += std::string (names.empty() ? "" : ", ") + labelOf (key);
-            }
-        if (! names.empty())
-            out.note (std::string (modelNameFor (type)) + " keeps only its name and PIN; not written: " + names + ".");
-    }
-    out.doc()["ignored"] = ignored;
-
-    // Only what changes is judged: a setting the receiver holds goes back as it is,
-    // even one the rules would refuse (a 32-byte name another tool wrote).
-    if (const auto why = settingsProblems (wanted, &before); ! why.empty())
-        return usageError (out, std::string (invalidSettingsText) + "\n" + why);
-    if (! storeSettings (type, wanted, state, &before))
-        return usageError (out, invalidSettingsText);
-
-    // Compared after the read-back: what the user asked for, not what was encoded.
-    const Json sent = settingsJson (wanted, type);
-    const Json from = settingsJson (before, type);
-
-    if (const int code = jobStep (out, JobKind::WriteConfig, index, slow); code != goOn)
-        return code;
-    if (const int code = jobStep (out, JobKind::ReadConfig, index, slow); code != goOn)
-        return code;
-
-    const Json after = heldSettingsJson();
-    Json changes = Json::array();
-    std::string mismatched;
-
-    for (const auto& [key, value] : sent.items())
-    {
-        const Json was = settingIn (from, key);
-        const bool kept = settingIn (after, key) == value;
-        if (! kept)
-            mismatched += std::string (mismatched.empty() ? "" : ", ") + labelOf (key);
-
-        if (was == value)
-            continue;
-
-        changes.push_back ({ { "setting", key }, { "from", was }, { "to", value }, { "verified", kept } });
-        out.line (std::string (labelOf (key)) + ": " + settingText (key, was) + " -> " + settingText (key, value)
-                  + (kept ? "  (verified)" : "  (NOT kept)"));
+        if (! write.fromFile.empty())
+            if (const int code = applyDocument (out, write); code != goOn)
+                return code;
     }
 
-    out.doc()["changes"] = changes;
-    out.doc()["verified"] = mismatched.empty();
-    out.doc()["settings"] = after;
-
-    if (! mismatched.empty())
-        return out.finish (exitFailed, "Read back after the write, the receiver does not hold what was written: " + mismatched + ".");
-
-    if (changes.empty())
-        out.line ("nothing changed; the settings were written and read back unchanged");
-    return out.finish (exitOk, "Device configuration is done [success]");
+    return runOnPorts ("write", options.json, options.ports, [&] (Output& out, Link& link)
+    {
+        return writeOnLink (out, link, options, write);
+    });
 }
 
 int restoreCommand (const CommonOptions& options)
 {
-    Output out ("restore", options.json);
-    int index = -1;
-    bool slow = false;
+    return runOnPorts ("restore", options.json, options.ports, [&] (Output& out, Link& link)
+    {
+        bool slow = false;
+        if (const int code = detectStep (out, link, options, slow); code != goOn)
+            return code;
+        if (const int code = jobStep (out, link, JobKind::RestoreDefaults, slow); code != goOn)
+            return code;
 
-    if (const int code = detectStep (out, options, index, slow); code != goOn)
-        return code;
-    if (const int code = jobStep (out, JobKind::RestoreDefaults, index, slow); code != goOn)
-        return code;
+        // As the window does: the defaults are read back into view.
+        if (const int code = jobStep (out, link, JobKind::ReadConfig, slow); code != goOn)
+            return code;
 
-    // As the window does: the defaults are read back into view.
-    if (const int code = jobStep (out, JobKind::ReadConfig, index, slow); code != goOn)
-        return code;
-
-    out.doc()["settings"] = heldSettingsJson();
-    printSettings (out, out.doc()["settings"]);
-    return out.finish (exitOk, "Device configuration is done [success]");
+        out.doc()["settings"] = heldSettingsJson (link.device);
+        printSettings (out, out.doc()["settings"]);
+        return out.finish (exitOk, "Device configuration is done [success]");
+    });
 }
 
-int updateCommand (const CommonOptions& options, const std::string& imagePath)
+namespace
 {
-    Output out ("update", options.json);
-    out.doc()["image"] = imagePath;
+    /** The image, checked once per model whatever the number of receivers of that
+        model, then shared read-only by their transfers. */
+    class CheckedImages
+    {
+    public:
+        explicit CheckedImages (std::string imagePath) : path (std::move (imagePath)) {}
 
-    // Before the port: a FIFO would hold the image check for good.
-    if (const auto why = notRegularFile (imagePath); ! why.empty())
+        std::shared_ptr<const FirmwareImage> forPanelState (int panelState)
+        {
+            const std::lock_guard<std::mutex> lock (mutex);
+            const auto known = checked.find (panelState);
+            if (known != checked.end())
+                return known->second;
+            return checked[panelState] = acceptFirmwareFile (path, panelState);
+        }
+
+    private:
+        const std::string path;
+        std::mutex mutex;
+        std::map<int, std::shared_ptr<const FirmwareImage>> checked;   // nullptr: refused for that model
+    };
+
+    int updateOnLink (Output& out, Link& link, const CommonOptions& options, CheckedImages& images)
+    {
+        out.doc()["image"] = options.image;
+        bool slow = false;
+
+        if (const int code = detectStep (out, link, options, slow); code != goOn)
+            return code;
+
+        const auto type = link.device.typeCode;
+        if (conversationFor (JobKind::UpdateFirmware, type) == nullptr)
+            return out.finish (exitFailed, std::string ("The ") + modelNameFor (type)
+                                               + " does not take firmware updates through korva.");
+
+        // The window's panel state for the detected type picks the compatible model.
+        const int panelState = type == 0xF0 ? 1 : type == 0xF2 ? 3 : 0;
+
+        link.image = images.forPanelState (panelState);
+        if (link.image == nullptr)
+            return out.finish (exitFailed, std::string (incompatibleImageText) + " (" + modelNameFor (type) + ").");
+
+        const uint32_t total = dryRunTransfer (*link.image).dataBytes;
+        out.doc()["totalBytes"] = total;
+        link.updateProgress = 0.0;
+
+        // Once the transfer starts, SIGTERM and SIGHUP wait for its end: a receiver
+        // left half-written is worse than a late exit. Ctrl-C still stops it.
+        CliJob job (JobKind::UpdateFirmware, link, slow);
+        out.state ("updating");
+        holdTerminationSignals (true);
+        const auto transferStart = std::chrono::steady_clock::now();
+        {
+            std::unique_ptr<ProgressReport> progress;
+            if (! out.live())
+                progress = std::make_unique<ProgressReport> (out, link, total);
+            runJob (job);
+            if (progress != nullptr)
+                progress->finish (job.status == JobStatus::Done);
+        }
+        holdTerminationSignals (false);
+        const double seconds = std::chrono::duration<double> (std::chrono::steady_clock::now() - transferStart).count();
+        out.doc()["transferSeconds"] = std::round (seconds * 1000.0) / 1000.0;
+        link.image.reset();
+
+        const auto result = resultOf (job);
+        if (result.exitCode != exitOk)
+            return out.finish (result.exitCode, result.message);
+
+        // As the window does: detect again, so the user sees the version now running.
+        if (heldTerminationSignal() == 0 && ! interrupted())
+        {
+            out.state ("detecting");
+            bool slowAfter = slow;
+            const auto again = detectDevice (link, slow ? Family::zvarnelo : Family::rulko, slowAfter);
+            if (again.exitCode == exitOk)
+            {
+                out.doc()["device"] = deviceJson (link.device);
+                const auto& version = out.doc()["device"]["version"];
+                if (! version.is_null())
+                    out.line ("version now   " + version.get<std::string>());
+            }
+            else
+            {
+                out.note ("the receiver did not answer a detection after the update; korva detect shows its version once it runs.");
+            }
+        }
+
+        return out.finish (exitOk, "Update firmware is done [success]");
+    }
+}
+
+int updateCommand (const CommonOptions& options)
+{
+    // Before the ports: a FIFO would hold the image check for good.
+    if (const auto why = notRegularFile (options.image); ! why.empty())
+    {
+        Output out ("update", options.json);
+        out.doc()["image"] = options.image;
         return usageError (out, why);
-
-    int index = -1;
-    bool slow = false;
-
-    if (const int code = detectStep (out, options, index, slow); code != goOn)
-        return code;
-
-    const auto type = deviceState().typeCode;
-    if (conversationFor (JobKind::UpdateFirmware, type) == nullptr)
-        return out.finish (exitFailed, std::string ("The ") + modelNameFor (type)
-                                           + " does not take firmware updates through korva.");
-
-    // The window's panel state for the detected type picks the compatible model.
-    const int panelState = type == 0xF0 ? 1 : type == 0xF2 ? 3 : 0;
-
-    if (! acceptFirmwareFile (imagePath, panelState))
-        return out.finish (exitFailed, std::string (incompatibleImageText) + " (" + modelNameFor (type) + ").");
-
-    const uint32_t total = dryRunTransfer (firmwareImage()).dataBytes;
-    out.doc()["totalBytes"] = total;
-    updateProgress() = 0.0;
-
-    // Once the transfer starts, SIGTERM and SIGHUP wait for its end: a receiver
-    // left half-written is worse than a late exit. Ctrl-C still stops it.
-    CliJob job (JobKind::UpdateFirmware, index, slow);
-    holdTerminationSignals (true);
-    {
-        ProgressReport progress (out, total);
-        runJob (job);
-        progress.finish (job.status == JobStatus::Done);
-    }
-    holdTerminationSignals (false);
-
-    const auto result = resultOf (job);
-    if (result.exitCode != exitOk)
-        return out.finish (result.exitCode, result.message);
-
-    // As the window does: detect again, so the user sees the version now running.
-    if (heldTerminationSignal() == 0 && ! interrupted())
-    {
-        bool slowAfter = slow;
-        const auto again = detectDevice (index, slow ? Family::zvarnelo : Family::rulko, slowAfter);
-        if (again.exitCode == exitOk)
-        {
-            out.doc()["device"] = deviceJson();
-            const auto& version = out.doc()["device"]["version"];
-            if (! version.is_null())
-                out.line ("version now   " + version.get<std::string>());
-        }
-        else
-        {
-            out.note ("the receiver did not answer a detection after the update; korva detect shows its version once it runs.");
-        }
     }
 
-    return out.finish (exitOk, "Update firmware is done [success]");
+    CheckedImages images (options.image);
+    return runOnPorts ("update", options.json, options.ports, [&] (Output& out, Link& link)
+    {
+        return updateOnLink (out, link, options, images);
+    });
 }
 
 int logCommand (const CommonOptions& options)
 {
-    Output out ("log", options.json);
-    PrintingSink sink (out);
-    setTraceSink (&sink);
-
-    int index = -1;
-    bool slow = options.family == Family::zvarnelo;
-    int code = goOn;
-
-    // With a family named, listen at once at its rate; otherwise find it first.
-    if (options.familyGiven && options.family != Family::automatic)
+    if (options.ports.size() != 1)
     {
-        code = openTable (out, options.port, index);
-        out.doc()["family"] = slow ? "zvarnelo" : "rulko";
-    }
-    else
-    {
-        code = detectStep (out, options, index, slow);
+        Output out ("log", options.json);
+        return usageError (out, "log listens on one port at a time.");
     }
 
-    if (code == goOn)
+    return runOnPorts ("log", options.json, options.ports, [&] (Output& out, Link& link)
     {
-        if (! options.json)
-            out.note ("listening; Ctrl-C ends");
-        const auto result = runCliJob (JobKind::Listen, index, slow);
-        // Ctrl-C is how a log ends: the text says nothing more, the document says why it is not ok.
-        const bool quietEnd = result.exitCode == exitInterrupted && ! out.json();
-        code = out.finish (result.exitCode, quietEnd ? std::string() : result.message);
-    }
+        PrintingSink sink (out);
+        link.traceSink = &sink;
 
-    setTraceSink (nullptr);
-    return code;
+        bool slow = options.family == Family::zvarnelo;
+        int code = goOn;
+
+        // With a family named, listen at once at its rate; otherwise find it first.
+        if (options.familyGiven && options.family != Family::automatic)
+            out.doc()["family"] = slow ? "zvarnelo" : "rulko";
+        else
+            code = detectStep (out, link, options, slow);
+
+        if (code == goOn)
+        {
+            if (! options.json)
+                out.note ("listening; Ctrl-C ends");
+            const auto result = runCliJob (link, JobKind::Listen, slow);
+            // Ctrl-C is how a log ends: the text says nothing more, the document says why it is not ok.
+            const bool quietEnd = result.exitCode == exitInterrupted && ! out.json();
+            code = out.finish (result.exitCode, quietEnd ? std::string() : result.message);
+        }
+
+        link.traceSink = nullptr;
+        return code;
+    });
 }
 }

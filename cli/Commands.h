@@ -5,13 +5,15 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace korvacli
 {
     struct CommonOptions
     {
         bool json = false;
-        std::string port;
+        std::vector<std::string> ports;      // in the order given
+        std::string image;                   // update's IMAGE
         Family family = Family::automatic;
         bool familyGiven = false;
     };
@@ -34,6 +36,6 @@ namespace korvacli
     int readCommand (const CommonOptions& options);
     int writeCommand (const CommonOptions& options, WriteOptions write);
     int restoreCommand (const CommonOptions& options);
-    int updateCommand (const CommonOptions& options, const std::string& imagePath);
+    int updateCommand (const CommonOptions& options);
     int logCommand (const CommonOptions& options);
 }

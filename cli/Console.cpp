@@ -11,13 +11,13 @@ namespace korvacli
 namespace
 {
     std::atomic<bool> interruptRequested { false };
-    std::atomic<bool> holdingTermination { false };
+    std::atomic<int> holdingTermination { 0 };   // updates running that hold them
     std::atomic<int> heldSignal { 0 };
 }
 
 void takeSignal (int signal, bool isCtrlC)
 {
-    if (! isCtrlC && holdingTermination.load())
+    if (! isCtrlC && holdingTermination.load() > 0)
     {
         heldSignal.store (signal);
         return;
@@ -37,7 +37,7 @@ bool interrupted()
 
 void holdTerminationSignals (bool hold)
 {
-    holdingTermination.store (hold);
+    holdingTermination.fetch_add (hold ? 1 : -1);
 }
 
 int heldTerminationSignal()

@@ -18,7 +18,8 @@ namespace korvacli
 
     /** While held, SIGTERM and SIGHUP do not interrupt: they are kept, and the job
         runs to its end (an update cut short leaves a half-written receiver). Ctrl-C
-        still interrupts. */
+        still interrupts. Holds nest: each update holds them for its own run, and
+        they are let go when the last one ends. */
     void holdTerminationSignals (bool hold);
 
     /** The termination signal that arrived while held, or 0. */

@@ -2,6 +2,7 @@
 // Arguments are parsed here; each command lives in Commands.cpp.
 
 #include "cli/Commands.h"
+#include "cli/Scan.h"
 #include "protocol/DebugOutput.h"
 
 #include <CLI/CLI.hpp>
@@ -14,7 +15,9 @@ namespace
 
     const char* const exitCodesText =
         "Exit codes: 0 success, 2 usage, 3 the port cannot be opened, 4 no receiver answered,\n"
-        "5 the receiver refused, 6 failed or interrupted, 7 the output could not be written, 130 Ctrl-C.";
+        "5 the receiver refused, 6 failed or interrupted, 7 the output could not be written, 130 Ctrl-C.\n"
+        "With several ports: 0 when every port succeeded, else the code of the first port (in the order given) that did not.\n"
+        "Without PORT: the one receiver a scan finds; none or several end with 2 and the list.";
 
     struct Switch
     {
@@ -49,9 +52,10 @@ int main (int argc, char** argv)
     std::string family = "auto";
     app.add_flag ("--json", common.json, "print one JSON document on standard output");
 
-    auto portArgument = [&] (CLI::App* command)
+    auto portArguments = [&] (CLI::App* command)
     {
-        command->add_option ("PORT", common.port, "device path, or COMn on Windows")->required();
+        command->add_option ("PORT", common.ports, "device paths, or COMn on Windows; several run at once; "
+                                                   "none: the one receiver a scan finds");
     };
     auto familyOption = [&] (CLI::App* command)
     {
@@ -61,12 +65,17 @@ int main (int argc, char** argv)
 
     auto* ports = app.add_subcommand ("ports", "list the serial ports");
 
-    auto* detect = app.add_subcommand ("detect", "detect the receiver on PORT: type, model, version");
-    portArgument (detect);
+    bool scanAll = false;
+    auto* scan = app.add_subcommand ("scan", "probe every port (and any PORT named) at both families' rates and list the receivers found");
+    scan->add_option ("PORT", common.ports, "ports to probe besides those listed (a console is probed only when named)");
+    scan->add_flag ("--all", scanAll, "list the ports where nothing answered too");
+
+    auto* detect = app.add_subcommand ("detect", "detect the receiver on each PORT: type, model, version");
+    portArguments (detect);
     familyOption (detect);
 
     auto* read = app.add_subcommand ("read", "detect and read every setting");
-    portArgument (read);
+    portArguments (read);
     familyOption (read);
 
     WriteOptions write;
@@ -74,7 +83,7 @@ int main (int argc, char** argv)
     bool noPin = false, stereo = false, mono = false;
     int maxDevices = 8;
     auto* writeCommandApp = app.add_subcommand ("write", "validate, write the settings given, read back and compare");
-    portArgument (writeCommandApp);
+    portArguments (writeCommandApp);
     familyOption (writeCommandApp);
     auto* nameOption = writeCommandApp->add_option ("--name", name, "receiver name, 1 to 31 bytes of UTF-8 (one byte per ASCII character, two to four for others)");
     auto* pinOption = writeCommandApp->add_option ("--pin", pin, "four-digit PIN");
@@ -91,17 +100,17 @@ int main (int argc, char** argv)
     writeCommandApp->add_option ("--from", write.fromFile, "take the settings from a document written by read --json");
 
     auto* restore = app.add_subcommand ("restore", "restore the factory defaults and wait for the restart");
-    portArgument (restore);
+    portArguments (restore);
     familyOption (restore);
 
-    std::string image;
-    auto* update = app.add_subcommand ("update", "check IMAGE against the receiver and update its firmware");
-    portArgument (update);
+    std::vector<std::string> updateArguments;
+    auto* update = app.add_subcommand ("update", "check IMAGE against each receiver and update its firmware (PORT... IMAGE)");
     familyOption (update);
-    update->add_option ("IMAGE", image, "firmware image (.bin)")->required();
+    update->add_option ("PORT... IMAGE", updateArguments, "ports (none: the one receiver a scan finds), then the firmware image (.bin)")
+        ->required();
 
     auto* log = app.add_subcommand ("log", "print every frame in the event log's format until Ctrl-C; each event is acknowledged, as the receiver expects");
-    portArgument (log);
+    portArguments (log);
     familyOption (log);
 
     try
@@ -123,6 +132,24 @@ int main (int argc, char** argv)
 
     if (*ports)
         return portsCommand (common);
+    if (*scan)
+        return scanCommand (common, scanAll);
+
+    if (*update)
+    {
+        common.image = updateArguments.back();
+        updateArguments.pop_back();
+        common.ports = updateArguments;
+    }
+
+    if (common.ports.empty())
+    {
+        const char* command = (*detect) ? "detect" : (*read) ? "read" : (*restore) ? "restore"
+                         : (*update) ? "update" : (*log) ? "log" : "write";
+        if (const int code = useOnlyReceiver (command, common); code >= 0)
+            return code;
+    }
+
     if (*detect)
         return detectCommand (common);
     if (*read)
@@ -130,7 +157,7 @@ int main (int argc, char** argv)
     if (*restore)
         return restoreCommand (common);
     if (*update)
-        return updateCommand (common, image);
+        return updateCommand (common);
     if (*log)
         return logCommand (common);
 

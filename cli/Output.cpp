@@ -60,63 +60,108 @@ Output::Output (const char* command, bool json) : asJson (json)
     document["exitCode"] = 0;
 }
 
+Output::Output (const char* command, bool json, std::string port, BatchView batchView)
+    : Output (command, json)
+{
+    portName = std::move (port);
+    view = std::move (batchView);
+    document["port"] = portName;
+}
+
+void Output::state (const std::string& text) const
+{
+    if (view.state)
+        view.state (text);
+}
+
 void Output::line (const std::string& text) const
 {
-    if (! asJson)
-        writeStdout (text + "\n");
+    if (asJson)
+        return;
+    if (view.line)
+        view.line (text);
+    else
+        writeStdout ((portName.empty() ? text : portName + ": " + text) + "\n");
 }
 
 void Output::note (const std::string& text) const
 {
-    std::fprintf (stderr, "korva: %s\n", text.c_str());
+    const std::string where = portName.empty() ? std::string() : portName + ": ";
+    std::fprintf (stderr, "korva: %s%s\n", where.c_str(), text.c_str());
     std::fflush (stderr);
 }
 
 void Output::event (const Json& value) const
 {
-    writeStdout (dumpJson (value) + "\n");
+    if (portName.empty())
+    {
+        writeStdout (dumpJson (value) + "\n");
+        return;
+    }
+    Json tagged;
+    tagged["event"] = value.value ("event", "");
+    tagged["port"] = portName;
+    for (const auto& [key, item] : value.items())
+        if (! tagged.contains (key))
+            tagged[key] = item;
+    writeStdout (dumpJson (tagged) + "\n");
+}
+
+Json Output::orderedDocument() const
+{
+    Json ordered;
+    for (const char* key : leadingKeys)
+        if (document.contains (key))
+            ordered[key] = document[key];
+    for (const auto& [key, value] : document.items())
+        if (! ordered.contains (key))
+            ordered[key] = value;
+    return ordered;
 }
 
 int Output::finish (int exitCode, const std::string& message)
 {
+    document["ok"] = exitCode == 0;
+    document["exitCode"] = exitCode;
+    if (! message.empty())
+        document[exitCode == 0 ? "message" : "error"] = message;
+
     if (asJson)
     {
-        document["ok"] = exitCode == 0;
-        document["exitCode"] = exitCode;
-        if (! message.empty())
-            document[exitCode == 0 ? "message" : "error"] = message;
-
-        Json ordered;
-        for (const char* key : leadingKeys)
-            if (document.contains (key))
-                ordered[key] = document[key];
-        for (const auto& [key, value] : document.items())
-            if (! ordered.contains (key))
-                ordered[key] = value;
-
-        writeStdout (dumpJson (ordered) + "\n");
+        if (portName.empty())
+            writeStdout (dumpJson (orderedDocument()) + "\n");
     }
-    else if (! message.empty())
+    else if (! message.empty() && ! view.line)
     {
         if (exitCode == 0)
         {
-            writeStdout (message + "\n");
+            writeStdout ((portName.empty() ? message : portName + ": " + message) + "\n");
         }
         else
         {
-            std::fputs ((message + "\n").c_str(), stderr);
+            const std::string text = portName.empty() ? message : portName + ": " + message;
+            std::fputs ((text + "\n").c_str(), stderr);
             std::fflush (stderr);
         }
     }
 
-    std::string why;
-    if (stdoutLost (&why))
-    {
-        note ("the output could not be written (" + why + "); the command itself ran to its end"
-              + (exitCode == 0 ? "." : " and failed (exit status " + std::to_string (exitCode) + ")."));
-        return exitCode == 0 ? exitOutputLost : exitCode;
-    }
+    if (view.state)
+        view.state (exitCode == 0 ? "done" : "failed");
 
-    return exitCode;
+    // The batch decides about lost output once, for all its ports.
+    return portName.empty() ? checkOutputLost (exitCode) : exitCode;
+}
+
+int Output::checkOutputLost (int exitCode)
+{
+    std::string why;
+    if (! stdoutLost (&why))
+        return exitCode;
+
+    std::fprintf (stderr, "korva: the output could not be written (%s); the command itself ran to its end%s\n",
+                  why.c_str(),
+                  exitCode == 0 ? "." : (" and failed (exit status " + std::to_string (exitCode) + ").").c_str());
+    std::fflush (stderr);
+    return exitCode == 0 ? exitOutputLost : exitCode;
 }
 }

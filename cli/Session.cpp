@@ -3,7 +3,6 @@
 #include "jobs/JobDispatch.h"
 #include "jobs/JobOutcome.h"
 #include "jobs/PortFaultText.h"
-#include "protocol/DeviceState.h"
 #include "serial/PortTable.h"
 
 #include <cstdio>
@@ -85,23 +84,22 @@ JobResult resultOf (const JobContext& job)
     return { exitFailed, message.empty() ? "The job did not finish." : message };
 }
 
-JobResult runCliJob (JobKind kind, int portIndex, bool slowBaud)
+JobResult runCliJob (Link& link, JobKind kind, bool slowBaud)
 {
     if (kind != JobKind::Detect && kind != JobKind::Listen
-         && conversationFor (kind, deviceState().typeCode) == nullptr)
+         && conversationFor (kind, link.device.typeCode) == nullptr)
         return { exitFailed, notSupportedText };
 
-    CliJob job (kind, portIndex, slowBaud);
+    CliJob job (kind, link, slowBaud);
     runJob (job);
     return resultOf (job);
 }
 
-JobResult detectDevice (int portIndex, Family family, bool& slowBaud)
+JobResult detectDevice (Link& link, Family family, bool& slowBaud)
 {
-    deviceState().currentPortIndex = portIndex;
     slowBaud = family == Family::zvarnelo;
 
-    CliJob first (JobKind::Detect, portIndex, slowBaud);
+    CliJob first (JobKind::Detect, link, slowBaud);
     runJob (first);
 
     if (family == Family::automatic && first.status == JobStatus::Failed
@@ -110,7 +108,7 @@ JobResult detectDevice (int portIndex, Family family, bool& slowBaud)
         // The other family's baud rate answered: detect there, as the window
         // would after the user chose that family.
         slowBaud = ! slowBaud;
-        CliJob second (JobKind::Detect, portIndex, slowBaud);
+        CliJob second (JobKind::Detect, link, slowBaud);
         runJob (second);
         return resultOf (second);
     }

@@ -26,12 +26,11 @@ namespace korvacli
 
     enum class Family { zvarnelo, rulko, automatic };
 
-    /** A job whose exit request is Ctrl-C. */
+    /** A job whose exit request is Ctrl-C: one Ctrl-C ends the jobs on every link. */
     class CliJob : public JobContext
     {
     public:
-        CliJob (JobKind k, int port, bool slow)
-            : JobContext (k, static_cast<uint8_t> (port), slow) {}
+        CliJob (JobKind k, Link& onLink, bool slow) : JobContext (k, onLink, slow) {}
         bool shouldExit() const override { return interrupted(); }
     };
 
@@ -47,13 +46,13 @@ namespace korvacli
         own end reports it even when Ctrl-C came just after. */
     JobResult resultOf (const JobContext& job);
 
-    /** Runs one job to its end on this thread. */
-    JobResult runCliJob (JobKind kind, int portIndex, bool slowBaud);
+    /** Runs one job on the link to its end, on this thread. */
+    JobResult runCliJob (Link& link, JobKind kind, bool slowBaud);
 
     /** The window's detect conversation at the family's baud rate; automatic tries
         the fast family (Rulko, DORU-415QX) first, then zVARNELO7QX. On success the
-        device record holds the type and version, and slowBaud the rate found. */
-    JobResult detectDevice (int portIndex, Family family, bool& slowBaud);
+        link's device record holds the type and version, and slowBaud the rate found. */
+    JobResult detectDevice (Link& link, Family family, bool& slowBaud);
 
     /** The version as the window shows it ("1.05"); "" for a type that has none. */
     std::string versionText (uint8_t typeCode, uint8_t major, uint8_t minor);

@@ -80,9 +80,7 @@ void FirmwareImage::clear()
     data.clear();
     size = 0;
     payloadLimit = 0;
-    mcuSize = dspSize = configSize = dspHeaderSize = 0;
-    tagValue = 0;
-    window = ImageWindow();
+    mcuSize = dspSize = configSize = 0;
 }
 
 void FirmwareImage::scanSectionSizes()
@@ -113,33 +111,38 @@ void FirmwareImage::scanSectionSizes()
 }
 
 //==============================================================================
-void FirmwareImage::fillWindow()
+ImageReader::ImageReader (const FirmwareImage& source) : image (source)
+{
+    rewindWindow();
+}
+
+void ImageReader::fillWindow()
 {
     uint32_t count = 0;
-    if (window.windowPos < size)
-        count = std::min<uint32_t> (ImageWindow::windowSize, size - window.windowPos);
+    if (window.windowPos < image.size)
+        count = std::min<uint32_t> (ImageWindow::windowSize, image.size - window.windowPos);
 
     if (count > 0)
-        std::memcpy (window.bytes.data(), data.data() + window.windowPos, count);
+        std::memcpy (window.bytes.data(), image.data.data() + window.windowPos, count);
     std::fill (window.bytes.begin() + count, window.bytes.end(), uint8_t { 0 });
     window.filled = static_cast<int32_t> (count);
 }
 
-void FirmwareImage::rewindWindow()
+void ImageReader::rewindWindow()
 {
     window.windowPos = 0;
     fillWindow();
     window.cursor = 0;
 }
 
-void FirmwareImage::advanceWindow()
+void ImageReader::advanceWindow()
 {
     window.windowPos += static_cast<uint32_t> (std::max<int32_t> (window.cursor, 0));
     fillWindow();
     window.cursor = 0;
 }
 
-bool FirmwareImage::findTag (ImageTag tag)
+bool ImageReader::findTag (ImageTag tag)
 {
     const TagLayout& layout = tagLayout (tag);
 
@@ -168,7 +171,7 @@ bool FirmwareImage::findTag (ImageTag tag)
     return false;
 }
 
-bool FirmwareImage::skipPastBracket()
+bool ImageReader::skipPastBracket()
 {
     for (int32_t j = std::max<int32_t> (window.cursor, 0); j < window.filled; ++j)
     {
@@ -183,22 +186,6 @@ bool FirmwareImage::skipPastBracket()
 }
 
 //==============================================================================
-FirmwareImage& firmwareImage()
-{
-    static FirmwareImage image;
-    return image;
-}
-
-void resetFirmwareImage()
-{
-    firmwareImage().clear();
-}
-
-bool loadImage (const std::string& path)
-{
-    return firmwareImage().load (path);
-}
-
 const char* compatibleModel (int panelState)
 {
     switch (panelState)

@@ -1,6 +1,8 @@
 #pragma once
-// The accepted firmware image held in memory, and the 4096-byte window through
-// which the transfer finds the section tags and takes the section data.
+// A firmware image held in memory, and the 4096-byte window through which a
+// transfer finds the section tags and takes the section data. The image does
+// not change once loaded, so any number of transfers may read it at once, each
+// through its own ImageReader.
 
 #include "firmware/ImageTag.h"
 
@@ -40,6 +42,30 @@ public:
     /** Back to the empty image of the start. */
     void clear();
 
+    /** Image offset one past the last payload byte: section data must lie
+        before it. The whole data when the header gives no usable length. */
+    uint32_t payloadEnd() const noexcept { return payloadLimit; }
+
+    std::vector<uint8_t> data;
+    uint32_t size = 0;
+    int32_t mcuSize = 0;
+    int32_t dspSize = 0;
+    int32_t configSize = 0;
+
+private:
+    void scanSectionSizes();
+
+    uint32_t payloadLimit = 0;
+};
+
+/** One transfer's walk through an image: the window, its cursor and the last
+    tag values found. */
+class ImageReader
+{
+public:
+    /** Starts with the window at the image's first byte. */
+    explicit ImageReader (const FirmwareImage& image);
+
     /** Copies min(4096, size - windowPos) image bytes into the window and clears the rest. */
     void fillWindow();
     /** Window at the image's first byte, cursor 0. */
@@ -52,34 +78,15 @@ public:
     /** Moves the cursor past the next "]" in the window. */
     bool skipPastBracket();
 
-    /** Image offset one past the last payload byte: section data must lie
-        before it. The whole data when the header gives no usable length. */
-    uint32_t payloadEnd() const noexcept { return payloadLimit; }
-
-    std::vector<uint8_t> data;
-    uint32_t size = 0;
-    int32_t mcuSize = 0;
-    int32_t dspSize = 0;
-    int32_t configSize = 0;
+    const FirmwareImage& image;
+    ImageWindow window;
     int32_t dspHeaderSize = 0;
     uint16_t tagValue = 0;
-    ImageWindow window;
-
-private:
-    void scanSectionSizes();
-
-    uint32_t payloadLimit = 0;
 };
-
-/** The single instance, shared by the panel and the transfer. */
-FirmwareImage& firmwareImage();
 
 /** Checks envelope, model name, payload checksum and trailer, reading the
     stream sequentially from its current position. */
 bool checkHeader (std::istream& stream, const char* modelName);
-
-/** firmwareImage().load (path). */
-bool loadImage (const std::string& path);
 
 /** Model name a file must carry for panelState: "RULKO" for 1, "DORU-415QX" for 3, else nullptr. */
 const char* compatibleModel (int panelState);

@@ -65,9 +65,9 @@ void FirmwareTransfer::start (FrameSink& sink)
     img.rewindWindow();
 
     uint8_t payload[14] = { updateOpcode, UpdateBegin };
-    putBe32 (payload + 2, static_cast<uint32_t> (img.mcuSize));
-    putBe32 (payload + 6, static_cast<uint32_t> (img.dspSize));
-    putBe32 (payload + 10, static_cast<uint32_t> (img.configSize));
+    putBe32 (payload + 2, static_cast<uint32_t> (img.image.mcuSize));
+    putBe32 (payload + 6, static_cast<uint32_t> (img.image.dspSize));
+    putBe32 (payload + 10, static_cast<uint32_t> (img.image.configSize));
     sink.sendShort (payload, sizeof (payload));
 
     current = TransferState::SendMcuStart;
@@ -110,7 +110,7 @@ bool FirmwareTransfer::runStep (FrameSink& sink)
 
 float FirmwareTransfer::progress() const noexcept
 {
-    const float total = static_cast<float> (img.configSize + img.dspSize + img.mcuSize + img.dspHeaderSize);
+    const float total = static_cast<float> (img.image.configSize + img.image.dspSize + img.image.mcuSize + img.dspHeaderSize);
     return total > 0.0f ? static_cast<float> (sent) / total : 0.0f;
 }
 
@@ -124,7 +124,7 @@ bool FirmwareTransfer::sendMcuStart (FrameSink& sink)
     putBe16 (payload + 2, img.tagValue);
     sink.sendShort (payload, sizeof (payload));
 
-    sectionRemaining = img.mcuSize;
+    sectionRemaining = img.image.mcuSize;
     sectionOffset = 0;
     current = TransferState::SendMcuData;
     return true;
@@ -166,9 +166,9 @@ void FirmwareTransfer::sendMcuEnd (FrameSink& sink)
     sendSectionEnd (sink, McuCode);
     dspHeaderStepRan = false;
 
-    if (img.dspSize != 0)
+    if (img.image.dspSize != 0)
         current = TransferState::SendDspHeader;
-    else if (img.configSize != 0)
+    else if (img.image.configSize != 0)
         current = TransferState::SendConfigStart;
     else
         current = TransferState::SendUpdateEnd;
@@ -214,7 +214,7 @@ bool FirmwareTransfer::sendDspHeader (FrameSink& sink)
         if (! sectionTag (ImageTag::DspCodeStart))
             return false;
 
-        sectionRemaining = img.dspSize;
+        sectionRemaining = img.image.dspSize;
         sectionOffset = 0;
         current = TransferState::SendDspData;
     }
@@ -228,7 +228,7 @@ void FirmwareTransfer::sendDspEnd (FrameSink& sink)
     sendSectionEnd (sink, DspCode);
     configStartStepRan = false;
 
-    if (img.configSize != 0)
+    if (img.image.configSize != 0)
     {
         sectionStarted = false;
         current = TransferState::SendConfigStart;
@@ -251,7 +251,7 @@ bool FirmwareTransfer::sendConfigStart (FrameSink& sink)
     sink.sendShort (payload, sizeof (payload));
 
     sectionStarted = true;
-    sectionRemaining = img.configSize;
+    sectionRemaining = img.image.configSize;
     sectionOffset = 0;
     current = TransferState::SendConfigData;
     return true;
@@ -303,7 +303,7 @@ bool FirmwareTransfer::takeChunk (uint8_t* dest, int n)
 
     // Never past the payload: whatever lies there (trailer, stale window
     // bytes) is not firmware.
-    if (static_cast<uint64_t> (w.windowPos) + static_cast<uint64_t> (w.cursor) + static_cast<uint64_t> (n) > img.payloadEnd())
+    if (static_cast<uint64_t> (w.windowPos) + static_cast<uint64_t> (w.cursor) + static_cast<uint64_t> (n) > img.image.payloadEnd())
         return false;
 
     if (n > 0)
@@ -344,7 +344,7 @@ void FirmwareTransfer::finishLongFrame (int length)
 }
 
 //==============================================================================
-DryRunResult dryRunTransfer (FirmwareImage& image)
+DryRunResult dryRunTransfer (const FirmwareImage& image)
 {
     FirmwareTransfer transfer (image);
     DrySink sink;
@@ -358,9 +358,5 @@ DryRunResult dryRunTransfer (FirmwareImage& image)
     result.walkComplete = ok;
     result.phasesComplete = ok && transfer.phasesComplete();
     result.dataBytes = transfer.totalSent();
-
-    image.rewindWindow();
-    image.dspHeaderSize = 0;
-    image.tagValue = 0;
     return result;
 }

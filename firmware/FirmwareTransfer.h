@@ -45,7 +45,7 @@ public:
     static constexpr int chunkLimit = 489;
     static constexpr int longFrameMax = chunkLimit + 13;
 
-    explicit FirmwareTransfer (FirmwareImage& image) noexcept : img (image) {}
+    explicit FirmwareTransfer (const FirmwareImage& image) : img (image) {}
 
     /** Resets the transfer state, rewinds the window and sends UpdateBegin. */
     void start (FrameSink& sink);
@@ -89,7 +89,7 @@ private:
     int buildSectionData (SectionKind kind, int n);
     void finishLongFrame (int length);
 
-    FirmwareImage& img;
+    ImageReader img;
     TransferState current = TransferState::Idle;
     uint32_t sent = 0;
     int32_t sectionRemaining = 0;
@@ -113,5 +113,5 @@ struct DryRunResult
 };
 
 /** Walks the whole transfer over image as if every command were acknowledged,
-    sending nothing. Leaves the window rewound. */
-DryRunResult dryRunTransfer (FirmwareImage& image);
+    sending nothing. */
+DryRunResult dryRunTransfer (const FirmwareImage& image);

@@ -15,8 +15,8 @@
 
 namespace
 {
-/** Short commands go out through sendCommand (to the panel's current port),
-    long frames straight to the job's port; nothing once the job is asked to exit. */
+/** Short commands are framed in the link's transmit buffer, long frames go as
+    built; both to the job's port, and nothing once the job is asked to exit. */
 class PortSink final : public FrameSink
 {
 public:
@@ -24,8 +24,7 @@ public:
 
     void sendShort (const uint8_t* payload, int count) override
     {
-        if (! job.shouldExit())
-            sendCommand (payload, count);
+        sendCommand (job, payload, count);
     }
 
     void sendLong (const uint8_t* frame, int length) override
@@ -66,59 +65,50 @@ int64_t ackLimitAfterStep (TransferState state)
 } // namespace
 
 //==============================================================================
-bool acceptFirmwareFile (const std::string& path, int panelState)
+std::shared_ptr<const FirmwareImage> acceptFirmwareFile (const std::string& path, int panelState)
 {
     const char* model = compatibleModel (panelState);
     if (model == nullptr)
-        return false;
+        return nullptr;
 
     // Only a regular file is an image: opening a FIFO would wait for a writer for good.
     std::error_code error;
     if (! std::filesystem::is_regular_file (path, error))
-        return false;
+        return nullptr;
 
     {
         std::ifstream stream (path, std::ios::binary);
         if (! stream.is_open() || ! checkHeader (stream, model))
-            return false;
+            return nullptr;
     }
 
-    FirmwareImage& image = firmwareImage();
-    if (! image.load (path))
-        return false;
+    auto image = std::make_shared<FirmwareImage>();
+    if (! image->load (path))
+        return nullptr;
 
     // The transfer would send bytes that are not firmware, stall waiting for an
     // answer to a command it never sent, or write the MCU section and then end
     // Failed for want of a DSP or configuration section: refuse such an image now.
-    if (! dryRunTransfer (image).phasesComplete)
-    {
-        image.clear();
-        return false;
-    }
-
-    image.rewindWindow();
+    if (! dryRunTransfer (*image).phasesComplete)
+        return nullptr;
 
     char line[64];
-    std::snprintf (line, sizeof (line), "\n\nbootImageAddress : %p\n\n", static_cast<const void*> (image.data.data()));
+    std::snprintf (line, sizeof (line), "\n\nbootImageAddress : %p\n\n", static_cast<const void*> (image->data.data()));
     debugOutput (line);
-    return true;
-}
-
-std::atomic<double>& updateProgress()
-{
-    static std::atomic<double> progress { 0.0 };
-    return progress;
-}
-
-std::atomic<uint32_t>& updateBytesAcknowledged()
-{
-    static std::atomic<uint32_t> bytes { 0 };
-    return bytes;
+    return image;
 }
 
 void transferFirmware (JobContext& job)
 {
-    FirmwareTransfer transfer (firmwareImage());
+    Link& link = job.link;
+    const std::shared_ptr<const FirmwareImage> image = link.image;
+    if (image == nullptr)
+    {
+        job.status = JobStatus::Failed;
+        return;
+    }
+
+    FirmwareTransfer transfer (*image);
     PortSink sink (job);
 
     pollEvents (job, true);
@@ -127,17 +117,17 @@ void transferFirmware (JobContext& job)
 
     Deadline deadline = Deadline::afterMs (beginAckLimitMs);
     bool begun = false;   // UpdateBegin was acknowledged: the receiver may have erased its flash
-    updateBytesAcknowledged().store (0);
+    link.bytesAcknowledged.store (0);
 
     runPasses (job, framedReceiver(), deadline, [&] (EventResult result)
     {
-        updateProgress().store (static_cast<double> (transfer.progress()));
+        link.updateProgress.store (static_cast<double> (transfer.progress()));
 
         switch (result)
         {
             case EventResult::AckCmd49:
                 begun = true;
-                updateBytesAcknowledged().store (transfer.totalSent());
+                link.bytesAcknowledged.store (transfer.totalSent());
                 if (transfer.state() == TransferState::Idle)
                 {
                     // The acknowledgement of UpdateClose: only now is the update complete.

@@ -1,11 +1,12 @@
 #pragma once
-// What the panel and the worker call for a firmware update: the decision on a
-// chosen file, the transfer conversation, and its progress fraction.
+// What the front ends and the job thread call for a firmware update: the
+// decision on a chosen file, and the transfer conversation.
 
+#include "firmware/FirmwareImage.h"
 #include "protocol/Job.h"
 
-#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 /** What the user reads when acceptFirmwareFile refuses a file. */
@@ -15,23 +16,16 @@ constexpr const char* incompatibleImageText = "Selected file is not compatible w
     must carry compatibleModel (panelState), the file must load, and a dry run
     of the transfer must find every tag and keep every section inside the
     payload, and find the DSP and configuration sections without which the
-    update cannot complete. On acceptance the image is held, its window rewound, and the
-    image's address is written to the debug output. A file that cannot be
-    opened is not accepted; an image refused by the dry run is released. */
-bool acceptFirmwareFile (const std::string& path, int panelState);
+    update cannot complete. The accepted image is returned, to be handed to
+    the link (or links) it updates, and its address is written to the debug
+    output. A file that cannot be opened, or is refused, gives nullptr. */
+std::shared_ptr<const FirmwareImage> acceptFirmwareFile (const std::string& path, int panelState);
 
-/** The transfer's progress, 0 to 1: written by the worker, read by the
-    progress bar without a lock. The panel sets it to 0 before a job starts. */
-std::atomic<double>& updateProgress();
-
-/** Data bytes of the image the receiver has acknowledged so far in the running
-    (or last) transfer: written by the worker, read by progress displays. */
-std::atomic<uint32_t>& updateBytesAcknowledged();
-
-/** Worker thread: sends the accepted image on the job's port, one command per
+/** Job thread: sends the link's image on the job's port, one command per
     acknowledgement, and waits for the acknowledgement of the final UpdateClose.
+    The link's updateProgress and bytesAcknowledged follow the transfer.
     Leaves job.status Done, Failed (a refusal: detail refused for UpdateBegin,
     refusedMidUpdate once the update began; an unexpected reply, or silence
     past an acknowledgement's time limit: detail noAnswer), PortError (the port
-    was lost) or Aborted (the exit request). */
+    was lost) or Aborted (the exit request). Without an image: Failed at once. */
 void transferFirmware (JobContext& job);

@@ -6,7 +6,6 @@
 #include "protocol/Commands.h"
 #include "protocol/Conversations.h"
 #include "protocol/DebugOutput.h"
-#include "protocol/DeviceState.h"
 #include "protocol/EventReceiver.h"
 #include "protocol/Pass.h"
 #include "protocol/Trace.h"
@@ -64,8 +63,9 @@ namespace
     /** Tells the user when the USB adapter holds received bytes back for more
         than a millisecond: every acknowledgement waits that long, so a 16 ms
         timer makes a lock-step update about three times slower than the wire. */
-    void noteSlowAdapter (int portIndex)
+    void noteSlowAdapter (const JobContext& job)
     {
+        const int portIndex = job.portIndex;
         const int ms = portLatencyTimerMs (portIndex);
         if (ms <= 1)
             return;
@@ -77,7 +77,7 @@ namespace
         const std::string text = "the adapter holds received bytes up to " + std::to_string (ms)
                                + " ms (its latency timer); for fast jobs: echo 1 > /sys/bus/usb-serial/devices/"
                                + device + "/latency_timer";
-        traceNote (text);
+        traceNote (job.link, text);
         debugOutput (text + "\n");
     }
 
@@ -93,7 +93,7 @@ namespace
         job.status = JobStatus::Running;
         detectModule (job);
 
-        auto& state = deviceState();
+        auto& state = job.link.device;
         const bool found = job.status == JobStatus::Done;
         const uint8_t type = state.typeCode;
         state.typeCode = 0;
@@ -131,7 +131,7 @@ void runJob (JobContext& job)
     if (openPort (job.portIndex, baudRateOf (job.slowBaud)) == 0)
     {
         job.openError = lastOpenError();
-        traceNote (portFaultText (job.openError, portDisplayName (job.portIndex)));
+        traceNote (job.link, portFaultText (job.openError, portDisplayName (job.portIndex)));
         return;
     }
 
@@ -141,21 +141,21 @@ void runJob (JobContext& job)
     {
         closePort (job.portIndex);
         job.fail (JobDetail::deviceChanged);
-        traceNote ("another device is behind this port now: it is detected again before anything is sent");
+        traceNote (job.link, "another device is behind this port now: it is detected again before anything is sent");
         return;
     }
 
     job.status = JobStatus::Running;
-    noteSlowAdapter (job.portIndex);
+    noteSlowAdapter (job);
 
-    if (auto conversation = conversationFor (job.kind, deviceState().typeCode))
+    if (auto conversation = conversationFor (job.kind, job.link.device.typeCode))
         conversation (job);
 
     if (job.kind == JobKind::Detect && job.status == JobStatus::Failed && ! job.shouldExit())
         detectAtOtherFamily (job);
 
     if (job.status == JobStatus::PortError)
-        traceNote ("the port was lost during the job: the device hung up, vanished or stopped taking bytes");
+        traceNote (job.link, "the port was lost during the job: the device hung up, vanished or stopped taking bytes");
 
     closePort (job.portIndex);
 }

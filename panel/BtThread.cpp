@@ -2,8 +2,8 @@
 
 #include "jobs/JobDispatch.h"
 
-MainComponent::BtThread::BtThread (JobKind k, uint8_t port, bool slow)
-    : juce::Thread ("Korva job"), JobContext (k, port, slow)
+MainComponent::BtThread::BtThread (JobKind k, Link& onLink, bool slow)
+    : juce::Thread ("Korva job"), JobContext (k, onLink, slow)
 {
     addListener (this);
 }

@@ -9,7 +9,7 @@ class MainComponent::BtThread final : public juce::Thread,
                                       private juce::Thread::Listener
 {
 public:
-    BtThread (JobKind kind, uint8_t portIndex, bool slowBaud);
+    BtThread (JobKind kind, Link& onLink, bool slowBaud);
 
     /** Raises the exit request and waits up to 200 ms for run() to return; every
         wait of a job ends at once on the exit request, so it returns well before. */

@@ -4,7 +4,6 @@
 #include "panel/BtThread.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/FirmwareUpdate.h"
-#include "protocol/DeviceState.h"
 
 void MainComponent::chooseFirmwareFile()
 {
@@ -31,8 +30,9 @@ bool MainComponent::checkFirmwareFile (const juce::File& file)
     // The check blocks the message thread; let the label draw first.
     juce::MessageManager::getInstance()->runDispatchLoopUntil (10);
 
-    if (acceptFirmwareFile (file.getFullPathName().toStdString(), currentPanelState))
+    if (auto image = acceptFirmwareFile (file.getFullPathName().toStdString(), currentPanelState))
     {
+        link.image = std::move (image);
         firmwareButton.setButtonText ("Update");
         firmwareButton.setColour (juce::TextButton::buttonColourId, juce::Colour (0xFFFF0000));
         firmwareLabel.setText (file.getFileName(), juce::dontSendNotification);
@@ -51,7 +51,7 @@ void MainComponent::startFirmwareUpdate()
     if (worker != nullptr || ! deviceDetected())
         return;
 
-    updateProgress() = 0.0;
+    link.updateProgress = 0.0;
 
     auto& options = progressWindowOptions;
     options.dialogTitle = "Updating firmware";
@@ -78,5 +78,5 @@ void MainComponent::startFirmwareUpdate()
 
     writeButton.setEnabled (false);
     restoreButton.setEnabled (false);
-    startWorker (JobKind::UpdateFirmware, deviceState().currentPortIndex, slowBaud);
+    startWorker (JobKind::UpdateFirmware, link.portIndex, slowBaud);
 }

@@ -19,9 +19,9 @@ bool MainComponent::readForm (uint8_t typeCode)
 
     // What the receiver holds now is written back as it is, even where the
     // form's rules would refuse it (a 32-byte name set by another tool).
-    const SettingsValues held = loadSettings (typeCode, deviceState());
+    const SettingsValues held = loadSettings (typeCode, link.device);
     formProblems = settingsProblems (values, &held);
-    return storeSettings (typeCode, values, deviceState(), &held);
+    return storeSettings (typeCode, values, link.device, &held);
 }
 
 void MainComponent::fillForm (uint8_t typeCode)
@@ -29,7 +29,7 @@ void MainComponent::fillForm (uint8_t typeCode)
     if (! isKnownDeviceType (typeCode))
         return;
 
-    const auto values = loadSettings (typeCode, deviceState());
+    const auto values = loadSettings (typeCode, link.device);
     nameField.setText (juce::String::fromUTF8 (values.name.c_str()), juce::dontSendNotification);
     pinField.setText (juce::String::fromUTF8 (values.pin.c_str()), juce::dontSendNotification);
 
@@ -59,7 +59,7 @@ void MainComponent::startWriteConfig()
     if (worker != nullptr)
         return;
 
-    if (! readForm (deviceState().typeCode))
+    if (! readForm (link.device.typeCode))
     {
         juce::AlertWindow::showMessageBox (juce::MessageBoxIconType::WarningIcon, "Failed",
                                            juce::String (invalidSettingsText)
@@ -70,5 +70,5 @@ void MainComponent::startWriteConfig()
     if (! deviceDetected())
         return;
 
-    startOverlaidJob (JobKind::WriteConfig, deviceState().currentPortIndex, slowBaud);
+    startOverlaidJob (JobKind::WriteConfig, link.portIndex, slowBaud);
 }

@@ -1,10 +1,7 @@
 #include "panel/FwComponent.h"
 
-#include "firmware/FirmwareUpdate.h"
-
-FwComponent::FwComponent()
+FwComponent::FwComponent (const std::atomic<double>& source) : progress (source)
 {
-    updateProgress() = 0.0;
     // The bar animates on a 30 ms timer of its own while it is visible: it is
     // made visible only inside the progress window, so an idle panel sleeps.
     addChildComponent (bar);
@@ -31,7 +28,7 @@ void FwComponent::parentHierarchyChanged()
     // Follow the transfer only while inside the progress window.
     if (getParentComponent() != nullptr)
     {
-        shownProgress = updateProgress().load();
+        shownProgress = progress.load();
         bar.setVisible (true);
         startTimerHz (20);
     }
@@ -44,5 +41,5 @@ void FwComponent::parentHierarchyChanged()
 
 void FwComponent::timerCallback()
 {
-    shownProgress = updateProgress().load();
+    shownProgress = progress.load();
 }

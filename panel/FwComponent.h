@@ -4,11 +4,14 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <atomic>
+
 class FwComponent final : public juce::Component,
                           private juce::Timer
 {
 public:
-    FwComponent();
+    /** Follows progress, the link's update progress (0 to 1). */
+    explicit FwComponent (const std::atomic<double>& progress);
     ~FwComponent() override;
 
     void paint (juce::Graphics&) override;
@@ -20,6 +23,7 @@ private:
 
     // The worker publishes progress atomically; the bar reads this copy, taken
     // on the message thread while the component is showing.
+    const std::atomic<double>& progress;
     double shownProgress = 0.0;
     juce::ProgressBar bar { shownProgress };
 

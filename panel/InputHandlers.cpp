@@ -29,7 +29,7 @@ void MainComponent::comboBoxChanged (juce::ComboBox* box)
     detectedPort = -1;
 
     const int index = portSelector.getSelectedItemIndex();
-    deviceState().currentPortIndex = index;
+    link.portIndex = index;
 
     if (index == -1)
         return;
@@ -47,7 +47,7 @@ void MainComponent::comboBoxChanged (juce::ComboBox* box)
         slowBaud = question.runModalLoop() == 1;
     }
 
-    startDetect (deviceState().currentPortIndex);
+    startDetect (link.portIndex);
 }
 
 void MainComponent::buttonClicked (juce::Button* button)
@@ -82,7 +82,7 @@ bool MainComponent::keyPressed (const juce::KeyPress& key, juce::Component*)
 
     if (code == juce::KeyPress::F5Key)
     {
-        startDetect (deviceState().currentPortIndex);
+        startDetect (link.portIndex);
         return true;
     }
 
@@ -120,7 +120,7 @@ void MainComponent::mouseDown (const juce::MouseEvent& event)
 
     if (logVisible)
     {
-        if (worker == nullptr && currentPanelState != 0 && deviceState().currentPortIndex != -1)
+        if (worker == nullptr && currentPanelState != 0 && link.portIndex != -1)
             startListen();   // refused unless the receiver on this port was detected
     }
     else if (worker != nullptr && worker->kind == JobKind::Listen && worker->isThreadRunning())

@@ -47,7 +47,8 @@ void MainComponent::showBusyOverlay()
 void MainComponent::startWorker (JobKind kind, int portIndex, bool slow)
 {
     // An index of -1 (no port) reaches the worker as 255, never a valid entry.
-    worker = std::make_unique<BtThread> (kind, static_cast<uint8_t> (portIndex), slow);
+    link.portIndex = portIndex;
+    worker = std::make_unique<BtThread> (kind, link, slow);
 
     // Every job after detection checks that the port still leads to the receiver detected.
     if (kind != JobKind::Detect)
@@ -77,7 +78,7 @@ void MainComponent::disposeWorker()
 
 bool MainComponent::deviceDetected() const noexcept
 {
-    return detectedPort >= 0 && detectedPort == deviceState().currentPortIndex;
+    return detectedPort >= 0 && detectedPort == link.portIndex;
 }
 
 void MainComponent::stopListen()
@@ -105,7 +106,7 @@ void MainComponent::startReadConfig()
         return;
 
     clearForm();
-    startOverlaidJob (JobKind::ReadConfig, deviceState().currentPortIndex, slowBaud);
+    startOverlaidJob (JobKind::ReadConfig, link.portIndex, slowBaud);
 }
 
 void MainComponent::startRestoreDefaults()
@@ -115,7 +116,7 @@ void MainComponent::startRestoreDefaults()
 
     clearForm();
     // Receivers that take this command always talk at 921600 baud.
-    startOverlaidJob (JobKind::RestoreDefaults, deviceState().currentPortIndex, false);
+    startOverlaidJob (JobKind::RestoreDefaults, link.portIndex, false);
 }
 
 void MainComponent::startListen()
@@ -123,5 +124,5 @@ void MainComponent::startListen()
     if (worker != nullptr || ! deviceDetected())
         return;
 
-    startWorker (JobKind::Listen, deviceState().currentPortIndex, slowBaud);
+    startWorker (JobKind::Listen, link.portIndex, slowBaud);
 }

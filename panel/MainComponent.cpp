@@ -44,6 +44,7 @@ namespace
 }
 
 int MainComponent::currentPanelState = 0;
+std::atomic<MainComponent*> MainComponent::thePanel { nullptr };
 
 MainComponent::MainComponent()
 {
@@ -111,10 +112,11 @@ MainComponent::MainComponent()
 
     addChildComponent (logView);
 
-    setTraceSink (this);
+    link.traceSink = this;
+    thePanel = this;
     setPanelState (0);
     refreshPortList();
-    deviceState().currentPortIndex = -1;
+    link.portIndex = -1;
     addKeyListener (this);
     startTimer (1000);
 }
@@ -167,7 +169,7 @@ void MainComponent::resized()
 //==============================================================================
 MainComponent* MainComponent::panelPointer() noexcept
 {
-    return static_cast<MainComponent*> (traceSink());
+    return thePanel.load();
 }
 
 bool MainComponent::traceWanted() const

@@ -106,11 +106,18 @@ private:
     bool refreshHeld() const;
 
     static int currentPanelState;
+    static std::atomic<MainComponent*> thePanel;
 
     //==============================================================================
     bool slowBaud = false;
+
+    // The receiver the window talks to: its port, what is known about it, and
+    // the update's image and progress. The worker uses it; declared before the
+    // worker, so the worker goes first.
+    Link link;
+
     juce::TooltipWindow tooltipWindow { this, 500 };
-    FwComponent fwComponent;
+    FwComponent fwComponent { link.updateProgress };
     juce::DialogWindow::LaunchOptions progressWindowOptions;
 
     juce::ComboBox portSelector;

@@ -77,7 +77,7 @@ void MainComponent::refreshPortList()
         return;
 
     const juce::String previousName = selectedPortName;
-    deviceState().currentPortIndex = -1;
+    link.portIndex = -1;
     portSelector.clear (juce::sendNotificationAsync);
     portNames.clear();
 
@@ -99,14 +99,14 @@ void MainComponent::refreshPortList()
         {
             portSelector.setSelectedId (i + 1, juce::sendNotificationAsync);
             clearDevice();
-            deviceState().currentPortIndex = i;
+            link.portIndex = i;
             found = true;
         }
     }
 
     if (! found)
     {
-        deviceState().currentPortIndex = -1;
+        link.portIndex = -1;
         clearDevice();
     }
 }
@@ -131,7 +131,8 @@ void MainComponent::timerCallback()
 
 MainComponent::~MainComponent()
 {
-    setTraceSink (nullptr);
+    thePanel = nullptr;
+    link.traceSink = nullptr;
 
     if (worker != nullptr)
     {

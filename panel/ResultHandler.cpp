@@ -32,7 +32,7 @@ void MainComponent::handleAsyncUpdate()
     removeBusyOverlay();
 
     const auto outcome = jobOutcome (status, kind, detail);
-    const auto& state = deviceState();
+    const auto& state = link.device;
 
     // Only a detect that succeeded on this port lets other jobs reach it.
     if (kind == JobKind::Detect && status == JobStatus::Done && state.typeCode >= 0xF0 && state.typeCode <= 0xF2)
@@ -110,7 +110,7 @@ void MainComponent::handleAsyncUpdate()
             startReadConfig();
             break;
         case JobOutcome::FollowUp::detect:
-            startDetect (deviceState().currentPortIndex);
+            startDetect (link.portIndex);
             break;
     }
 }

@@ -12,28 +12,28 @@ int nameLength (const uint8_t* name)
     return n;
 }
 
-int buildNameCommand (const uint8_t* name)
+int buildNameCommand (uint8_t* out, const uint8_t* name)
 {
     uint8_t params[3 + maxNameLength] = { 0x00, 0x00 };
     const int n = nameLength (name);
     params[2] = static_cast<uint8_t> (n);
     std::memcpy (params + 3, name, static_cast<size_t> (n));
-    return buildFrame (opWriteName, params, n + 3);
+    return encodeFrame (out, opWriteName, params, n + 3);
 }
 
-int buildPinCommand (const uint8_t* pin)
+int buildPinCommand (uint8_t* out, const uint8_t* pin)
 {
     uint8_t params[4] = {};
     if (pin[0] != 0 && pin[1] != 0 && pin[2] != 0 && pin[3] != 0)
         std::memcpy (params, pin, 4);
-    return buildFrame (opWritePin, params, 4);
+    return encodeFrame (out, opWritePin, params, 4);
 }
 
-int buildSettingsCommand (uint8_t stereo, uint8_t maxDevices, uint8_t gpoNormallyOpen,
+int buildSettingsCommand (uint8_t* out, uint8_t stereo, uint8_t maxDevices, uint8_t gpoNormallyOpen,
                           uint8_t ledControl, uint8_t restoreControl)
 {
     const uint8_t params[5] = { stereo, maxDevices, gpoNormallyOpen, ledControl, restoreControl };
-    return buildFrame (opWriteSettings, params, 5);
+    return encodeFrame (out, opWriteSettings, params, 5);
 }
 
 int encodeEventAck (uint8_t* out, uint8_t eventOpcode)

@@ -61,17 +61,17 @@ constexpr uint8_t hciReadPinSwitch[] = { 0x01, 0x29, 0xFC, 0x03, 0x00, 0xB5, 0x0
 /** Length of a zero-terminated name field, at most maxNameLength. */
 int nameLength (const uint8_t* name);
 
-/** 0x35: 00 00 n name[0..n) with n = nameLength(name), built in txBuffer
-    with buildFrame. Returns the frame length (n + 8). */
-int buildNameCommand (const uint8_t* name);
+/** 0x35: 00 00 n name[0..n) with n = nameLength(name), framed into out.
+    Returns the frame length (n + 8). */
+int buildNameCommand (uint8_t* out, const uint8_t* name);
 
-/** 0x06: the four PIN bytes, or four zeros when any of them is 0. Built in
-    txBuffer; returns 9. */
-int buildPinCommand (const uint8_t* pin);
+/** 0x06: the four PIN bytes, or four zeros when any of them is 0. Framed into
+    out; returns 9. */
+int buildPinCommand (uint8_t* out, const uint8_t* pin);
 
 /** 0xD4: stereo, maxDevices, gpoNormallyOpen, ledControl, restoreControl, each
-    as given. Built in txBuffer; returns 10. */
-int buildSettingsCommand (uint8_t stereo, uint8_t maxDevices, uint8_t gpoNormallyOpen,
+    as given. Framed into out; returns 10. */
+int buildSettingsCommand (uint8_t* out, uint8_t stereo, uint8_t maxDevices, uint8_t gpoNormallyOpen,
                           uint8_t ledControl, uint8_t restoreControl);
 
 /** 0x14 acknowledging event opcode into out (6 bytes); returns 6. */

@@ -1,7 +1,6 @@
 #include "protocol/Conversations.h"
 
 #include "protocol/Commands.h"
-#include "protocol/DeviceState.h"
 #include "protocol/EventReceiver.h"
 #include "protocol/Frame.h"
 #include "protocol/HciReceiver.h"
@@ -26,20 +25,21 @@ void sendCmd (const JobContext& worker, const uint8_t (&bytes)[N])
 
 bool probeHciIdentity (JobContext& worker)
 {
-    auto& state = deviceState();
+    auto& state = worker.link.device;
     pollHciEvents (worker, true);
     worker.status = JobStatus::Running;
     sendCmd (worker, hciReadIdentity);
-    worker.waitTicks = probePassLimit;
+    worker.link.waitTicks = probePassLimit;
 
     runPasses (worker, hciReceiver(), [&] (EventResult r)
     {
         if (r == EventResult::IdentityBlock)
         {
             state.typeCode = TypeHci;
-            if (worker.hciReply[6] == 4)
-                worker.status = std::memcmp (worker.hciReply + 7, "MCHP", 4) == 0 ? JobStatus::Done
-                                                                                   : JobStatus::Failed;
+            const uint8_t* reply = worker.link.hciReply;
+            if (reply[6] == 4)
+                worker.status = std::memcmp (reply + 7, "MCHP", 4) == 0 ? JobStatus::Done
+                                                                        : JobStatus::Failed;
         }
         else if (r != EventResult::None)
         {
@@ -52,7 +52,7 @@ bool probeHciIdentity (JobContext& worker)
 
 void detectModule (JobContext& worker)
 {
-    auto& state = deviceState();
+    auto& state = worker.link.device;
     state.typeCode = state.reportedTypeCode = 0;
     state.versionMajor = state.reportedVersionMajor = 0;
     state.versionMinor = state.reportedVersionMinor = 0;
@@ -90,7 +90,7 @@ void readDeviceConfig (JobContext& worker)
 {
     pollEvents (worker, true);
     worker.status = JobStatus::Running;
-    std::memset (&deviceState().config, 0, sizeof (DeviceConfig));
+    std::memset (&worker.link.device.config, 0, sizeof (DeviceConfig));
     sendCmd (worker, cmdQueryName);
 
     runPasses (worker, framedReceiver(), [&] (EventResult r)
@@ -108,7 +108,7 @@ void readHciConfig (JobContext& worker)
 {
     pollHciEvents (worker, true);
     worker.status = JobStatus::Running;
-    std::memset (&deviceState().hciConfig, 0, sizeof (HciConfig));
+    std::memset (&worker.link.device.hciConfig, 0, sizeof (HciConfig));
     sendCmd (worker, hciReadName);
 
     runPasses (worker, hciReceiver(), [&] (EventResult r)
@@ -132,10 +132,11 @@ void writeDeviceConfig (JobContext& worker)
 
 void writeDeviceConfig (JobContext& worker, int32_t restartPassLimit)
 {
-    const DeviceConfig& config = deviceState().config;
+    const DeviceConfig& config = worker.link.device.config;
+    uint8_t* const tx = worker.link.tx;
     pollEvents (worker, true);
     worker.status = JobStatus::Running;
-    sendCmd (worker, txBuffer, buildNameCommand (config.name));
+    sendCmd (worker, tx, buildNameCommand (tx, config.name));
 
     // Each command is answered within the reply limit; only the restart that
     // applies the settings may take longer.
@@ -144,11 +145,11 @@ void writeDeviceConfig (JobContext& worker, int32_t restartPassLimit)
     runPasses (worker, framedReceiver(), deadline, [&] (EventResult r)
     {
         if (r == EventResult::AckCmd35)
-            sendCmd (worker, txBuffer, buildPinCommand (config.pin));
+            sendCmd (worker, tx, buildPinCommand (tx, config.pin));
         else if (r == EventResult::AckCmd06)
-            sendCmd (worker, txBuffer, buildSettingsCommand (config.stereo, config.maxDevices,
-                                                             config.gpoNormallyOpen, config.ledControl,
-                                                             config.restoreControl));
+            sendCmd (worker, tx, buildSettingsCommand (tx, config.stereo, config.maxDevices,
+                                                       config.gpoNormallyOpen, config.ledControl,
+                                                       config.restoreControl));
         else if (r == EventResult::AckCmdD4)
             sendCmd (worker, cmdApplySettings);
         else if (r == EventResult::StatusTwo)
@@ -165,7 +166,7 @@ void writeDeviceConfig (JobContext& worker, int32_t restartPassLimit)
 
 void writeHciConfig (JobContext& worker)
 {
-    const HciConfig& config = deviceState().hciConfig;
+    const HciConfig& config = worker.link.device.hciConfig;
     uint8_t packet[48];
     int step = 0;
 

@@ -1,7 +1,6 @@
 #pragma once
-// The one record of what the tool knows about the receiver on the chosen port.
+// What the tool knows about the receiver on one link.
 
-#include <atomic>
 #include <cstdint>
 
 enum DeviceTypeCode : uint8_t
@@ -33,9 +32,6 @@ static_assert (sizeof (HciConfig) == 38, "HciConfig is 38 bytes");
 
 struct DeviceState
 {
-    /** The panel's chosen port; written on the message thread, read by the
-        firmware transfer on the worker, hence atomic. */
-    std::atomic<int32_t> currentPortIndex { -1 };
     uint8_t typeCode = 0;
     uint8_t versionMajor = 0;
     uint8_t versionMinor = 0;
@@ -50,6 +46,3 @@ struct DeviceState
     DeviceConfig config {};
     HciConfig hciConfig {};
 };
-
-/** The single instance. */
-DeviceState& deviceState();

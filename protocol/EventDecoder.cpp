@@ -2,7 +2,6 @@
 
 #include "protocol/Commands.h"
 #include "protocol/DebugOutput.h"
-#include "protocol/DeviceState.h"
 
 #include <cstdio>
 #include <cstring>
@@ -63,20 +62,19 @@ EventResult decodePairedRecords (const uint8_t* p, int params)
     return EventResult::PairedRecords;
 }
 
-EventResult decodeName (const uint8_t* p, int params)
+EventResult decodeName (DeviceState& device, const uint8_t* p, int params)
 {
     int n = p[0] < maxNameLength ? p[0] : maxNameLength;
     if (n > params - 1)
         n = params - 1;
-    auto& name = deviceState().config.name;
+    auto& name = device.config.name;
     std::memcpy (name, p + 1, static_cast<size_t> (n));
     name[n] = 0;
     return EventResult::NameReply;
 }
 
-EventResult decodeIdentity (const uint8_t* p, int params)
+EventResult decodeIdentity (DeviceState& state, const uint8_t* p, int params)
 {
-    auto& state = deviceState();
     if (p[0] == 0 && params >= 2)
     {
         state.reportedTypeCode = p[1];
@@ -91,11 +89,11 @@ EventResult decodeIdentity (const uint8_t* p, int params)
     return EventResult::None;
 }
 
-EventResult decodeSettings (const uint8_t* p, int params)
+EventResult decodeSettings (DeviceState& device, const uint8_t* p, int params)
 {
     if (params < 5)
         return EventResult::None;
-    auto& config = deviceState().config;
+    auto& config = device.config;
     config.stereo = p[0] != 0 ? 1 : 0;
     config.gpoNormallyOpen = p[1] != 0 ? 1 : 0;
     config.ledControl = p[2] != 0 ? 1 : 0;
@@ -104,9 +102,9 @@ EventResult decodeSettings (const uint8_t* p, int params)
     return EventResult::SettingsReply;
 }
 
-EventResult decodePin (const uint8_t* p, int params)
+EventResult decodePin (DeviceState& device, const uint8_t* p, int params)
 {
-    auto& pin = deviceState().config.pin;
+    auto& pin = device.config.pin;
     if (p[0] == 0)
     {
         std::memset (pin, 0, 4);
@@ -129,7 +127,7 @@ std::string refusedCommandText (uint8_t opcode, uint8_t status)
     return text;
 }
 
-EventResult decodeEvent (const uint8_t* body, int count)
+EventResult decodeEvent (DeviceState& device, const uint8_t* body, int count)
 {
     if (body == nullptr || count < 2)
         return EventResult::None;
@@ -144,10 +142,10 @@ EventResult decodeEvent (const uint8_t* body, int count)
                                     : p[0] == 2 ? EventResult::StatusTwo : EventResult::None;
         case evt0E:            return p[0] == 0 ? EventResult::Event0EZero : EventResult::None;
         case evtPairedRecords: return decodePairedRecords (p, params);
-        case evtName:          return decodeName (p, params);
-        case evtIdentity:      return decodeIdentity (p, params);
-        case evtSettings:      return decodeSettings (p, params);
-        case evtPin:           return decodePin (p, params);
+        case evtName:          return decodeName (device, p, params);
+        case evtIdentity:      return decodeIdentity (device, p, params);
+        case evtSettings:      return decodeSettings (device, p, params);
+        case evtPin:           return decodePin (device, p, params);
         default:               return EventResult::None;
     }
 }

@@ -10,16 +10,13 @@
 
 namespace
 {
-uint8_t rxStorage[rxRingSize];
-uint8_t ackStorage[ackQueueSize];
-ByteRing rx (rxStorage, rxRingSize);
-ByteRing acks (ackStorage, ackQueueSize);
-FrameAssembler assembler;
-
 EventResult processBuffered (JobContext& worker)
 {
-    while (! rx.isEmpty() && ! assembler.frameComplete)
-        assembler.step (rx.take());
+    Link& link = worker.link;
+    FrameAssembler& assembler = link.assembler;
+
+    while (! link.rx.isEmpty() && ! assembler.frameComplete)
+        assembler.step (link.rx.take());
 
     if (! assembler.frameComplete)
         return EventResult::None;
@@ -32,50 +29,41 @@ EventResult processBuffered (JobContext& worker)
 
     uint8_t frame[FrameAssembler::maxBody + 4];
     const int frameBytes = assembler.copyFrame (frame);
-    trace (traceLabelEvent, frame, frameBytes);
+    trace (link, traceLabelEvent, frame, frameBytes);
 
     const uint8_t opcode = assembler.body[0];
     if (opcode != evtCommandAck)
-        (void) acks.append (&opcode, 1);
+        (void) link.acks.append (&opcode, 1);
 
-    const EventResult result = decodeEvent (assembler.body, assembler.bodyCount);
+    const EventResult result = decodeEvent (link.device, assembler.body, assembler.bodyCount);
 
-    while (! acks.isEmpty())
+    while (! link.acks.isEmpty())
     {
-        const int length = encodeEventAck (txBuffer, acks.take());
-        sendPacket (worker, traceLabelAck, txBuffer, length);
+        const int length = encodeEventAck (link.tx, link.acks.take());
+        sendPacket (worker, traceLabelAck, link.tx, length);
     }
     return result;
 }
-
-}
-
-ByteRing& rxRing() { return rx; }
-ByteRing& ackQueue() { return acks; }
-FrameAssembler& frameAssembler() { return assembler; }
-
-void resetEventReceiver()
-{
-    assembler.reset();
-    rx.clear();
-    acks.clear();
 }
 
 EventResult pollEvents (JobContext& worker, bool reset)
 {
+    Link& link = worker.link;
     if (reset)
     {
-        resetEventReceiver();
-        worker.waitTicks = replyPassLimit;
+        link.assembler.reset();
+        link.rx.clear();
+        link.acks.clear();
+        link.waitTicks = replyPassLimit;
         return EventResult::None;
     }
-    readPortInto (rx, worker.portIndex);
+    readPortInto (link.rx, worker.portIndex);
     return processBuffered (worker);
 }
 
 EventResult feedEvents (JobContext& worker, const uint8_t* bytes, int n)
 {
     if (bytes != nullptr && n > 0)
-        (void) rx.append (bytes, n);
+        (void) worker.link.rx.append (bytes, n);
     return processBuffered (worker);
 }

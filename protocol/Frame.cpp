@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-uint8_t txBuffer[txBufferSize];
-
 uint8_t frameChecksum (const uint8_t* bytes, int count)
 {
     uint8_t sum = 0;
@@ -27,11 +25,6 @@ int encodeFrame (uint8_t* out, uint8_t opcode, const uint8_t* params, int count)
         std::memcpy (out + 4, params, static_cast<size_t> (count));
     out[4 + count] = frameChecksum (out + 1, count + 3);
     return count + 5;
-}
-
-int buildFrame (uint8_t opcode, const uint8_t* params, int count)
-{
-    return encodeFrame (txBuffer, opcode, params, count);
 }
 
 int encodeHciCommand (uint8_t* out, uint16_t opcode, const uint8_t* params, int paramCount)

@@ -10,14 +10,8 @@ constexpr uint8_t frameStartByte = 0xAA;
 /** Largest parameter count buildFrame takes (N <= 251, high length byte 0). */
 constexpr int maxFrameParams = 250;
 
-/** Size of the shared transmit buffer. */
-constexpr int txBufferSize = 1024;
-
 constexpr uint8_t hciCommandPacket = 0x01;
 constexpr uint8_t hciEventPacket = 0x04;
-
-/** The one transmit buffer; only the worker thread builds frames in it. */
-extern uint8_t txBuffer[txBufferSize];
 
 /** Two's complement of the byte sum of bytes[0..count): the checksum over
     everything after the start byte. */
@@ -26,9 +20,6 @@ uint8_t frameChecksum (const uint8_t* bytes, int count);
 /** Builds a short CommandFrame into out (count + 5 bytes) and returns its length.
     count is clamped to 0..maxFrameParams. */
 int encodeFrame (uint8_t* out, uint8_t opcode, const uint8_t* params, int count);
-
-/** encodeFrame into txBuffer. Neither traces nor writes. */
-int buildFrame (uint8_t opcode, const uint8_t* params, int count);
 
 /** Builds an HCI command packet into out (paramCount + 4 bytes) and returns its length.
     paramCount is clamped to 0..255. */

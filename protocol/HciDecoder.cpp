@@ -1,7 +1,6 @@
 #include "protocol/HciDecoder.h"
 
 #include "protocol/Commands.h"
-#include "protocol/DeviceState.h"
 
 #include <cstring>
 
@@ -9,11 +8,11 @@ namespace
 {
 constexpr int readHeader = 7; // packets, opcode (2), status, location (2), d
 
-EventResult decodeName (const uint8_t* data, int d)
+EventResult decodeName (HciConfig& config, const uint8_t* data, int d)
 {
     if (d < 1 || data[0] >= maxNameLength)
         return EventResult::Rejected;
-    auto& name = deviceState().hciConfig.name;
+    auto& name = config.name;
     std::memset (name, 0, sizeof (name));
     const int available = d - 1 < data[0] ? d - 1 : data[0];
     for (int i = 0; i < available && data[1 + i] != 0; ++i)
@@ -21,25 +20,25 @@ EventResult decodeName (const uint8_t* data, int d)
     return EventResult::NameBlock;
 }
 
-EventResult decodePin (const uint8_t* data, int d)
+EventResult decodePin (HciConfig& config, const uint8_t* data, int d)
 {
-    auto& pin = deviceState().hciConfig.pin;
+    auto& pin = config.pin;
     std::memset (pin, 0, sizeof (pin));
     for (int i = 0; i < 4 && i < d && data[i] != 0; ++i)
         pin[i] = data[i];
     return EventResult::PinBlock;
 }
 
-EventResult decodePinSwitch (const uint8_t* data, int d)
+EventResult decodePinSwitch (HciConfig& config, const uint8_t* data, int d)
 {
     if (d < 1)
         return EventResult::Rejected;
     if (data[0] != pinSwitchOn)
-        deviceState().hciConfig.pin[0] = 0;
+        config.pin[0] = 0;
     return EventResult::PinFlagBlock;
 }
 
-EventResult decodeMemoryRead (const uint8_t* params, int length)
+EventResult decodeMemoryRead (HciConfig& config, const uint8_t* params, int length)
 {
     if (length < readHeader || params[6] != length - readHeader)
         return EventResult::Rejected;
@@ -50,22 +49,22 @@ EventResult decodeMemoryRead (const uint8_t* params, int length)
     switch (location)
     {
         case locIdentity:   return EventResult::IdentityBlock;
-        case locNameRecord: return decodeName (data, d);
-        case locPin:        return decodePin (data, d);
-        case locPinSwitch:  return decodePinSwitch (data, d);
+        case locNameRecord: return decodeName (config, data, d);
+        case locPin:        return decodePin (config, data, d);
+        case locPinSwitch:  return decodePinSwitch (config, data, d);
         default:            return EventResult::Rejected;
     }
 }
 }
 
-EventResult decodeHciEvent (const uint8_t* params, int length)
+EventResult decodeHciEvent (DeviceState& device, const uint8_t* params, int length)
 {
     if (params == nullptr || length < 3)
         return EventResult::Rejected;
 
     const uint16_t opcode = static_cast<uint16_t> (params[1] | (params[2] << 8));
     if (opcode == hciReadMemory)
-        return decodeMemoryRead (params, length);
+        return decodeMemoryRead (device.hciConfig, params, length);
     if (opcode == hciWriteMemory)
         return (length >= 4 && params[0] == 1 && params[3] == 0) ? EventResult::WriteAck
                                                                   : EventResult::Rejected;

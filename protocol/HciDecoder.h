@@ -7,8 +7,10 @@
 // an opcode (length 0 to 2), memory reads without location and data length,
 // and reads whose data lack the bytes a location's decoding needs are Rejected.
 
+#include "protocol/DeviceState.h"
 #include "protocol/EventResult.h"
 
 #include <cstdint>
 
-EventResult decodeHciEvent (const uint8_t* params, int length);
+/** Decodes params[0..length) into device's hciConfig. */
+EventResult decodeHciEvent (DeviceState& device, const uint8_t* params, int length);

@@ -6,11 +6,7 @@
 
 namespace
 {
-uint8_t hciStorage[hciRingSize];
-ByteRing ring (hciStorage, hciRingSize);
-HciAssembler assembler;
-
-static_assert (sizeof (JobContext::hciReply) >= HciAssembler::maxParams,
+static_assert (sizeof (Link::hciReply) >= HciAssembler::maxParams,
                "hciReply holds the longest accepted event");
 
 /** Works through the buffered bytes up to the first complete event and decodes
@@ -18,37 +14,31 @@ static_assert (sizeof (JobContext::hciReply) >= HciAssembler::maxParams,
     event when the conversation looks at it. */
 EventResult processBuffered (JobContext& worker)
 {
-    while (! ring.isEmpty())
-        if (assembler.step (ring.take(), worker.hciReply))
-            return decodeHciEvent (worker.hciReply, assembler.expectedLength);
+    Link& link = worker.link;
+    while (! link.hciRx.isEmpty())
+        if (link.hciAssembler.step (link.hciRx.take(), link.hciReply))
+            return decodeHciEvent (link.device, link.hciReply, link.hciAssembler.expectedLength);
     return EventResult::None;
 }
 }
 
-ByteRing& hciRing() { return ring; }
-HciAssembler& hciAssembler() { return assembler; }
-
-void resetHciReceiver()
-{
-    assembler.reset();
-    ring.clear();
-}
-
 EventResult pollHciEvents (JobContext& worker, bool reset)
 {
+    Link& link = worker.link;
     if (reset)
     {
-        resetHciReceiver();
-        worker.waitTicks = replyPassLimit;
+        link.hciAssembler.reset();
+        link.hciRx.clear();
+        link.waitTicks = replyPassLimit;
         return EventResult::None;
     }
-    readPortInto (ring, worker.portIndex);
+    readPortInto (link.hciRx, worker.portIndex);
     return processBuffered (worker);
 }
 
 EventResult feedHciEvents (JobContext& worker, const uint8_t* bytes, int n)
 {
     if (bytes != nullptr && n > 0)
-        (void) ring.append (bytes, n);
+        (void) worker.link.hciRx.append (bytes, n);
     return processBuffered (worker);
 }

@@ -2,6 +2,7 @@
 // What a job does, how it ended, and the per-job working fields that the
 // conversations share with the worker thread that runs them.
 
+#include "protocol/Link.h"
 #include "serial/PortTable.h"
 
 #include <cstdint>
@@ -42,12 +43,13 @@ enum class JobDetail : uint8_t
 /** The worker as the conversations see it. The GUI's worker thread derives from
     it and answers shouldExit() with its thread's exit request; tests use a plain
     flag. Fields are written by the worker and read by the message thread only
-    after the job's notification. */
+    after the job's notification. A job runs on its link's port, taken when the
+    job is made. */
 class JobContext
 {
 public:
-    JobContext (JobKind k, uint8_t port, bool slow) noexcept
-        : kind (k), portIndex (port), slowBaud (slow) {}
+    JobContext (JobKind k, Link& l, bool slow) noexcept
+        : kind (k), link (l), portIndex (static_cast<uint8_t> (l.portIndex)), slowBaud (slow) {}
     virtual ~JobContext() = default;
 
     /** The exit request, polled once per pass of every conversation loop. */
@@ -60,6 +62,7 @@ public:
     }
 
     const JobKind kind;
+    Link& link;
     const int portIndex;        // an unsigned 8-bit index: "no port" (-1) arrives as 255
     const bool slowBaud;        // true: 115200 baud, false: 921600 baud
     JobStatus status = JobStatus::NotStarted;
@@ -67,6 +70,4 @@ public:
     uint8_t otherFamilyType = 0;   // with otherFamily: the type code that answered there
     PortOpenError openError {};    // with PortError before any conversation: why the port did not open
     uint64_t expectedDevice = 0;   // portDeviceIdentity of the detected receiver; 0: not checked
-    int32_t waitTicks = 0;      // reply time limit in 10 ms passes, armed by a receiver's reset
-    uint8_t hciReply[64] = {};  // parameters of the last HCI event (at most 49 used)
 };

@@ -43,10 +43,10 @@ bool endOnLostPort (JobContext& worker)
 
 Receiver framedReceiver()
 {
-    return { pollEvents, [] { return ! rxRing().isEmpty(); } };
+    return { pollEvents, [] (const Link& link) { return ! link.rx.isEmpty(); } };
 }
 
 Receiver hciReceiver()
 {
-    return { pollHciEvents, [] { return ! hciRing().isEmpty(); } };
+    return { pollHciEvents, [] (const Link& link) { return ! link.hciRx.isEmpty(); } };
 }

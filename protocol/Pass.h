@@ -64,7 +64,7 @@ bool endOnLostPort (JobContext& worker);
 struct Receiver
 {
     EventResult (*poll) (JobContext&, bool reset);
-    bool (*hasBuffered)();
+    bool (*hasBuffered) (const Link&);
 };
 
 Receiver framedReceiver();
@@ -96,15 +96,15 @@ void runPasses (JobContext& worker, Receiver receiver, Deadline& deadline, OnRes
             break;
         }
 
-        if (result == EventResult::None && ! receiver.hasBuffered())
+        if (result == EventResult::None && ! receiver.hasBuffered (worker.link))
             waitForInput (worker, deadline);
     }
 }
 
-/** runPasses with the deadline armed from worker.waitTicks (set by the receiver's reset). */
+/** runPasses with the deadline armed from link.waitTicks (set by the receiver's reset). */
 template <typename OnResult>
 void runPasses (JobContext& worker, Receiver receiver, OnResult onResult)
 {
-    Deadline deadline = Deadline::afterPasses (worker.waitTicks);
+    Deadline deadline = Deadline::afterPasses (worker.link.waitTicks);
     runPasses (worker, receiver, deadline, onResult);
 }

@@ -1,5 +1,6 @@
 #include "protocol/Trace.h"
 
+#include "protocol/Link.h"
 #include "protocol/TraceSink.h"
 
 std::string formatTrace (const char* label, const uint8_t* bytes, int count)
@@ -18,16 +19,16 @@ std::string formatTrace (const char* label, const uint8_t* bytes, int count)
     return text;
 }
 
-void trace (const char* label, const uint8_t* bytes, int count)
+void trace (const Link& link, const char* label, const uint8_t* bytes, int count)
 {
-    TraceSink* sink = traceSink();
+    TraceSink* sink = link.traceSink.load();
     if (sink != nullptr && sink->traceWanted())
         sink->postTraceLine (formatTrace (label, bytes, count));
 }
 
-void traceNote (const std::string& text)
+void traceNote (const Link& link, const std::string& text)
 {
-    TraceSink* sink = traceSink();
+    TraceSink* sink = link.traceSink.load();
     if (sink != nullptr && sink->traceWanted())
         sink->postTraceLine (traceLabelNote + text);
 }

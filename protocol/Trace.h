@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+class Link;
+
 constexpr const char* traceLabelCommand = "< Cmd: ";      // command frames and HCI commands sent
 constexpr const char* traceLabelAck = "< Ack: ";          // event acknowledgements sent
 constexpr const char* traceLabelEvent = "> Evt: ";        // frames received and decoded
@@ -14,9 +16,9 @@ constexpr const char* traceLabelNote = "! ";              // what happened to th
 /** The trace text: label followed by "%02x" of each byte. */
 std::string formatTrace (const char* label, const uint8_t* bytes, int count);
 
-/** Posts formatTrace(...) to the registered sink while it wants lines; otherwise
+/** Posts formatTrace(...) to the link's sink while it wants lines; otherwise
     does nothing (and builds no text). */
-void trace (const char* label, const uint8_t* bytes, int count);
+void trace (const Link& link, const char* label, const uint8_t* bytes, int count);
 
-/** Posts traceLabelNote and text to the registered sink while it wants lines. */
-void traceNote (const std::string& text);
+/** Posts traceLabelNote and text to the link's sink while it wants lines. */
+void traceNote (const Link& link, const std::string& text);

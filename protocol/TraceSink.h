@@ -1,7 +1,7 @@
 #pragma once
-// The one seam through which trace lines leave the protocol layer: the main
-// panel registers itself here (this pointer is "the panel pointer") and shows
-// the lines in its event log.
+// The seam through which trace lines leave the protocol layer: a front end
+// sets itself as a link's sink (Link::traceSink) and shows the lines, the
+// window in its event log, the command line on its output.
 
 #include <string>
 
@@ -10,15 +10,9 @@ class TraceSink
 public:
     virtual ~TraceSink() = default;
 
-    /** Worker thread: true while the event log is shown. Read without a lock. */
+    /** Job thread: true while lines are wanted (the event log is shown). Read without a lock. */
     virtual bool traceWanted() const = 0;
 
-    /** Worker thread: hands a finished line to the sink's own thread. */
+    /** Job thread: hands a finished line to the sink's own thread. */
     virtual void postTraceLine (std::string line) = 0;
 };
-
-/** The registered sink, or nullptr. Safe from any thread. */
-TraceSink* traceSink();
-
-/** Registers (or, with nullptr, clears) the sink. */
-void setTraceSink (TraceSink* sink);

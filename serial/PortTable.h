@@ -100,7 +100,7 @@ struct PortOpenError
     char holder[96] = {};     // the program holding a busy port, when the system says ("" if unknown)
 };
 
-/** The reason the last openPort failed; fault none after a successful one. */
+/** The reason the last openPort on this thread failed; fault none after a successful one. */
 PortOpenError lastOpenError();
 
 /** The USB serial adapter's latency timer of the open entry, in ms, where the

@@ -295,9 +295,10 @@ namespace
         return instance;
     }
 
+    // Per thread: jobs on several ports open them at once.
     PortOpenError& openError()
     {
-        static PortOpenError instance;
+        static thread_local PortOpenError instance;
         return instance;
     }
 

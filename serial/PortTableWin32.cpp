@@ -105,12 +105,11 @@ namespace
     }
 
     //==========================================================================
-    std::mutex openErrorLock;
-    PortOpenError openError;
+    // Per thread: jobs on several ports open them at once.
+    thread_local PortOpenError openError;
 
     void setOpenError (PortFault fault, DWORD systemError)
     {
-        const std::lock_guard<std::mutex> lock (openErrorLock);
         openError = PortOpenError {};
         openError.fault = fault;
         openError.systemError = (int) systemError;
@@ -642,7 +641,6 @@ uint64_t portDeviceIdentity (int)
 
 PortOpenError lastOpenError()
 {
-    const std::lock_guard<std::mutex> lock (openErrorLock);
     return openError;
 }
 

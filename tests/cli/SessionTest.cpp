@@ -28,9 +28,9 @@ namespace
        #endif
     }
 
-    struct EndedJob : public JobContext
+    struct EndedJob : private Link, public JobContext
     {
-        EndedJob (JobKind k, JobStatus s, JobDetail d) : JobContext (k, 0, false)
+        EndedJob (JobKind k, JobStatus s, JobDetail d) : Link (0), JobContext (k, *this, false)
         {
             status = s;
             detail = d;

@@ -251,7 +251,8 @@ class Errors(CliTest):
             (["write", rulko.link, "--max-devices", "3"], 2, None),
             (["detect", rulko.link, "--family", "other"], 2, None),
             (["update", rulko.link, os.path.join(self.tmp, "absent.bin")], 2, None),
-            (["detect"], 2, "PORT is required"),
+            (["detect"], 2, "No PORT given"),   # no receiver on the ports listed here
+            (["update"], 2, "IMAGE"),
             ([], 2, None),
         ]
         if os.geteuid() != 0:

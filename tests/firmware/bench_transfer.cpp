@@ -29,7 +29,7 @@ namespace
 class BenchJob : public JobContext
 {
 public:
-    explicit BenchJob (int port) : JobContext (JobKind::UpdateFirmware, static_cast<uint8_t> (port), false) {}
+    explicit BenchJob (Link& onLink) : JobContext (JobKind::UpdateFirmware, onLink, false) {}
     bool shouldExit() const override { return std::chrono::steady_clock::now() > deadline; }
     std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() + std::chrono::minutes (2);
 };
@@ -106,7 +106,7 @@ struct RunFigures
     std::vector<double> reactions;
 };
 
-RunFigures runOnce (const imagebuilder::ImageRecipe& recipe)
+RunFigures runOnce (const imagebuilder::ImageRecipe& recipe, const std::shared_ptr<const FirmwareImage>& image)
 {
     RunFigures r;
     korvasim::SimulatorOptions options;
@@ -117,7 +117,6 @@ RunFigures runOnce (const imagebuilder::ImageRecipe& recipe)
     sim.setWireSpeed (true);
     Timeline timeline;
     sim.setLogger ([&] (const std::string& line) { timeline.received (line); });
-    setTraceSink (&timeline);
 
     ::setenv ("KORVA_EXTRA_PORTS", sim.portPath().c_str(), 1);
     int port = -1;
@@ -126,9 +125,11 @@ RunFigures runOnce (const imagebuilder::ImageRecipe& recipe)
             port = i;
     if (port < 0 || openPort (port, 921600) != 1)
         return std::fprintf (stderr, "cannot open %s\n", sim.portPath().c_str()), r;
-    deviceState().currentPortIndex = port;
+    Link link (port);
+    link.traceSink = &timeline;
+    link.image = image;
 
-    BenchJob job (port);
+    BenchJob job (link);
     const double processCpu0 = processCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     std::thread worker ([&] {
@@ -148,7 +149,6 @@ RunFigures runOnce (const imagebuilder::ImageRecipe& recipe)
                  intact ? "intact" : "DIFFER", sim.violations().size(), r.wall);
     r.ok = job.status == JobStatus::Done && intact && sim.violations().empty();
 
-    setTraceSink (nullptr);
     closeAllPorts();
     sim.stop();
     return r;
@@ -173,10 +173,11 @@ int main()
 
     const std::string path = "/tmp/korva_bench_transfer.bin";
     imagebuilder::writeFile (path, file);
-    if (! acceptFirmwareFile (path, 1))
+    const auto image = acceptFirmwareFile (path, 1);
+    if (image == nullptr)
         return std::fprintf (stderr, "image not accepted\n"), 1;
 
-    const DryRunResult plan = dryRunTransfer (firmwareImage());
+    const DryRunResult plan = dryRunTransfer (*image);
     const int commands = plan.shortFrames + plan.longFrames;
 
     // Lock-step: every command crosses the wire, then its acknowledgement does;
@@ -193,7 +194,7 @@ int main()
     bool ok = true;
     for (int i = 0; i < runs; ++i)
     {
-        const RunFigures r = runOnce (recipe);
+        const RunFigures r = runOnce (recipe, image);
         ok = ok && r.ok;
         walls.push_back (r.wall);
         wallSum += r.wall;

@@ -61,6 +61,5 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
         if (! transfer.runStep (sink))
             break;
 
-    resetFirmwareImage();
     return 0;
 }

@@ -6,7 +6,6 @@
 #include "firmware/FirmwareImage.h"
 #include "firmware/FirmwareTransfer.h"
 #include "firmware/FirmwareUpdate.h"
-#include "tests/TestResets.h"
 
 #include <gtest/gtest.h>
 
@@ -28,9 +27,6 @@ bool headerPasses (const std::vector<uint8_t>& bytes, const char* model)
 
 class ImageTest : public ::testing::Test
 {
-protected:
-    void SetUp() override { resetFirmwareImage(); }
-    void TearDown() override { resetFirmwareImage(); }
 };
 
 //==============================================================================
@@ -168,8 +164,8 @@ TEST_F (ImageTest, LoadTable)
         ImageRecipe recipe = fixtures::imageRecipe();
         c.change (recipe);
         TempFile file (imagebuilder::buildImage (recipe));
-        EXPECT_EQ (loadImage (file.path), c.loads) << c.name;
-        const FirmwareImage& image = firmwareImage();
+        FirmwareImage image;
+        EXPECT_EQ (image.load (file.path), c.loads) << c.name;
         EXPECT_EQ (image.mcuSize, c.mcuSize) << c.name;
         EXPECT_EQ (image.dspSize, c.dspSize) << c.name;
         EXPECT_EQ (image.configSize, c.configSize) << c.name;
@@ -180,18 +176,19 @@ TEST_F (ImageTest, SizeLimitKeepsThePreviousImage)
 {
     ImageRecipe recipe = fixtures::imageRecipe();
     TempFile good (imagebuilder::buildImage (recipe));
-    ASSERT_TRUE (loadImage (good.path));
-    const std::vector<uint8_t> held = firmwareImage().data;
+    FirmwareImage image;
+    ASSERT_TRUE (image.load (good.path));
+    const std::vector<uint8_t> held = image.data;
 
     recipe.totalSize = 1048576;
     TempFile tooLarge (imagebuilder::buildImage (recipe));
-    EXPECT_FALSE (loadImage (tooLarge.path));
-    EXPECT_EQ (firmwareImage().data, held);
-    EXPECT_EQ (firmwareImage().size, held.size());
-    EXPECT_EQ (firmwareImage().mcuSize, 1000);
+    EXPECT_FALSE (image.load (tooLarge.path));
+    EXPECT_EQ (image.data, held);
+    EXPECT_EQ (image.size, held.size());
+    EXPECT_EQ (image.mcuSize, 1000);
 
-    EXPECT_FALSE (loadImage (good.path + ".missing"));
-    EXPECT_EQ (firmwareImage().size, 0u);
+    EXPECT_FALSE (image.load (good.path + ".missing"));
+    EXPECT_EQ (image.size, 0u);
 }
 
 //==============================================================================
@@ -200,25 +197,25 @@ TEST_F (ImageTest, WindowFollowsTheCursor)
     FirmwareImage image;
     image.loadBytes (imagebuilder::patternBytes (10000, 3));
 
-    image.rewindWindow();
-    EXPECT_EQ (image.window.windowPos, 0u);
-    EXPECT_EQ (image.window.bytes[4095], image.data[4095]);
+    ImageReader reader (image);
+    EXPECT_EQ (reader.window.windowPos, 0u);
+    EXPECT_EQ (reader.window.bytes[4095], image.data[4095]);
 
-    image.window.cursor = 3000;
-    image.advanceWindow();
-    EXPECT_EQ (image.window.windowPos, 3000u);
-    EXPECT_EQ (image.window.cursor, 0);
-    EXPECT_EQ (image.window.bytes[0], image.data[3000]);
-    EXPECT_EQ (image.window.bytes[4095], image.data[3000 + 4095]);
+    reader.window.cursor = 3000;
+    reader.advanceWindow();
+    EXPECT_EQ (reader.window.windowPos, 3000u);
+    EXPECT_EQ (reader.window.cursor, 0);
+    EXPECT_EQ (reader.window.bytes[0], image.data[3000]);
+    EXPECT_EQ (reader.window.bytes[4095], image.data[3000 + 4095]);
 
     // Near the end only the image's bytes are copied; the rest is cleared.
-    image.window.cursor = 4096;
-    image.advanceWindow();
-    EXPECT_EQ (image.window.windowPos, 7096u);
-    EXPECT_EQ (image.window.filled, 10000 - 7096);
-    EXPECT_EQ (image.window.bytes[2903], image.data[9999]);
-    EXPECT_EQ (image.window.bytes[2904], 0);
-    EXPECT_EQ (image.window.bytes[4095], 0);
+    reader.window.cursor = 4096;
+    reader.advanceWindow();
+    EXPECT_EQ (reader.window.windowPos, 7096u);
+    EXPECT_EQ (reader.window.filled, 10000 - 7096);
+    EXPECT_EQ (reader.window.bytes[2903], image.data[9999]);
+    EXPECT_EQ (reader.window.bytes[2904], 0);
+    EXPECT_EQ (reader.window.bytes[4095], 0);
 }
 
 TEST_F (ImageTest, FindTagInsideTheWindowOnly)
@@ -240,9 +237,9 @@ TEST_F (ImageTest, FindTagInsideTheWindowOnly)
     {
         std::vector<uint8_t> data = bytes;
         std::copy (tag.begin(), tag.end(), data.begin() + long (c.at));
-        FirmwareImage image;
-        image.loadBytes (data);
-        image.rewindWindow();
+        FirmwareImage source;
+        source.loadBytes (data);
+        ImageReader image (source);
         image.tagValue = 0x5555;
 
         EXPECT_EQ (image.findTag (ImageTag::McuCodeStart), c.found) << c.at;
@@ -259,9 +256,9 @@ TEST_F (ImageTest, FindTagInsideTheWindowOnly)
 TEST_F (ImageTest, SizeTagSetsTheHeaderSizeOnly)
 {
     const std::string text = "DSPHDRSTART : [000000000BEEF] SIZE : [001F4]xyz";
-    FirmwareImage image;
-    image.loadBytes (std::vector<uint8_t> (text.begin(), text.end()));
-    image.rewindWindow();
+    FirmwareImage source;
+    source.loadBytes (std::vector<uint8_t> (text.begin(), text.end()));
+    ImageReader image (source);
 
     ASSERT_TRUE (image.findTag (ImageTag::DspHdrStart));
     EXPECT_EQ (image.tagValue, 0xBEEF);
@@ -324,11 +321,14 @@ TEST_F (ImageTest, AcceptanceFollowsTheModelAndTheSizeLimit)
     EXPECT_FALSE (acceptFirmwareFile (tooLarge.path, 3));
     EXPECT_FALSE (acceptFirmwareFile (rulko.path + ".missing", 1));
 
-    // Accepted: the window is at the image's start.
-    ASSERT_TRUE (acceptFirmwareFile (rulko.path, 1));
-    EXPECT_EQ (firmwareImage().window.windowPos, 0u);
-    EXPECT_EQ (firmwareImage().window.cursor, 0);
-    EXPECT_EQ (firmwareImage().window.bytes[0], 'K');
+    // Accepted: the whole file is held, and a transfer's reader starts at its first byte.
+    const auto accepted = acceptFirmwareFile (rulko.path, 1);
+    ASSERT_NE (accepted, nullptr);
+    EXPECT_EQ (accepted->size, accepted->data.size());
+    ImageReader reader (*accepted);
+    EXPECT_EQ (reader.window.windowPos, 0u);
+    EXPECT_EQ (reader.window.cursor, 0);
+    EXPECT_EQ (reader.window.bytes[0], 'K');
 }
 
 struct RefusalCase
@@ -364,7 +364,6 @@ TEST_F (ImageTest, DryRunRefusesImagesTheTransferCannotSendWhole)
         std::ifstream stream (file.path, std::ios::binary);
         ASSERT_TRUE (checkHeader (stream, "RULKO")) << c.name;   // only the walk refuses these
         EXPECT_FALSE (acceptFirmwareFile (file.path, 1)) << c.name;
-        EXPECT_EQ (firmwareImage().size, 0u) << c.name;          // nothing refused stays loaded
     }
 }
 

@@ -51,7 +51,7 @@ public:
 class TestJob : public JobContext
 {
 public:
-    explicit TestJob (int port) : JobContext (JobKind::UpdateFirmware, static_cast<uint8_t> (port), false) {}
+    explicit TestJob (Link& onLink) : JobContext (JobKind::UpdateFirmware, onLink, false) {}
 
     bool shouldExit() const override
     {
@@ -87,18 +87,13 @@ protected:
         ASSERT_GE (port, 0);
         ASSERT_EQ (openPort (port, 921600), 1);
 
-        resetDeviceState();
-        deviceState().currentPortIndex = port;
-        setTraceSink (&counter);
-        updateProgress() = 0.0;
+        link.portIndex = port;
+        link.traceSink = &counter;
     }
 
     void TearDown() override
     {
-        setTraceSink (nullptr);
         resetPortTable();
-        resetDeviceState();
-        resetFirmwareImage();
         if (sim)
             sim->stop();
         ::unsetenv ("KORVA_EXTRA_PORTS");
@@ -107,7 +102,8 @@ protected:
     void accept (const ImageRecipe& recipe)
     {
         fixtures::TempFile file (imagebuilder::buildImage (recipe));
-        ASSERT_TRUE (acceptFirmwareFile (file.path, 1));
+        link.image = acceptFirmwareFile (file.path, 1);
+        ASSERT_NE (link.image, nullptr);
     }
 
     JobStatus runTransfer (TestJob& job)
@@ -127,7 +123,7 @@ protected:
 
     JobStatus runTransfer()
     {
-        TestJob job (port);
+        TestJob job (link);
         return runTransfer (job);
     }
 
@@ -157,6 +153,7 @@ protected:
     std::unique_ptr<SimulatedReceiver> sim;
     CountingSink counter;
     int port = -1;
+    Link link;   // the receiver's: its image, progress and trace sink
 };
 
 //==============================================================================
@@ -182,7 +179,7 @@ TEST_F (TransferTest, ReceiverReassemblesTheImage)
     EXPECT_TRUE (fw.config == recipe.config);
     EXPECT_TRUE (fw.ended);
     EXPECT_TRUE (sim->violations().empty()) << sim->violations().front();
-    EXPECT_DOUBLE_EQ (updateProgress().load(), 1.0);
+    EXPECT_DOUBLE_EQ (link.updateProgress.load(), 1.0);
 }
 
 TEST_F (TransferTest, ChunkCountsAtTheLimit)
@@ -214,7 +211,6 @@ TEST_F (TransferTest, MissingDspOrConfigurationIsRefusedBeforeAnythingIsSent)
         sim->clearLogs();
         fixtures::TempFile file (imagebuilder::buildImage (fixtures::imageRecipe (600, 10, dspEmpty ? 0 : 40, dspEmpty ? 50 : 0)));
         EXPECT_FALSE (acceptFirmwareFile (file.path, 1));
-        EXPECT_TRUE (firmwareImage().data.empty()) << "the refused image is released";
         EXPECT_TRUE (sim->receivedFrames().empty());
     }
 }
@@ -251,15 +247,15 @@ TEST_F (TransferTest, ExitRequestAbortsWithoutAnotherFrameAndTheNextTransferStar
     const ImageRecipe recipe = fixtures::imageRecipe (20000, 50, 600, 700);
     accept (recipe);
 
-    TestJob job (port);
+    TestJob job (link);
     job.exitAfterDataFrames = 3;
     EXPECT_EQ (runTransfer (job), JobStatus::Aborted);
 
     ASSERT_TRUE (received (2 + 3));   // UpdateBegin, McuStart, three chunks
     std::this_thread::sleep_for (std::chrono::milliseconds (200));
     EXPECT_EQ (subCodes(), (std::vector<int> { 0, 1, 4, 4, 4 }));
-    EXPECT_GT (updateProgress().load(), 0.0);
-    EXPECT_LT (updateProgress().load(), 0.1);
+    EXPECT_GT (link.updateProgress.load(), 0.0);
+    EXPECT_LT (link.updateProgress.load(), 0.1);
 
     // The worker closes the port after a job and opens it for the next.
     closePort (port);
@@ -284,7 +280,7 @@ TEST_F (TransferTest, LateVerdictStillSucceedsOnTheCloseAcknowledgement)
     // A worker that is slow between passes finds the acknowledgement of
     // UpdateClose already waiting when it takes the verdict.
     accept (fixtures::imageRecipe (100, 10, 20, 30));
-    TestJob job (port);
+    TestJob job (link);
     bool paused = false;
     job.eachPass = [&] {
         if (! paused && counter.closeSent)

@@ -29,7 +29,6 @@ namespace
 TEST (FirmwareSection, AcceptedAndRefusedFilesAsTheUserSeesThem)
 {
     resetPortTable();
-    resetFirmwareImage();
     auto dir = juce::File::createTempFile ("korva-images");
     dir.createDirectory();
     const auto rulko = writeImage (dir, "rulko.bin", "RULKO");

@@ -18,15 +18,14 @@ protected:
     void SetUp() override
     {
         resetPortTable();
-        resetDeviceState();
         panel = std::make_unique<MainComponent>();
     }
 
     /** As after a detect: the type known, nothing else. */
     void detectedAs (uint8_t type)
     {
-        deviceState().typeCode = type;
-        std::memset (&deviceState().config, 0, sizeof (DeviceConfig));
+        MainComponentTestAccess (*panel).link().device.typeCode = type;
+        std::memset (&MainComponentTestAccess (*panel).link().device.config, 0, sizeof (DeviceConfig));
     }
 
     std::unique_ptr<MainComponent> panel;
@@ -37,7 +36,7 @@ TEST_F (Form, EmptySelectorsAndTogglesMapToTheirDefaults)
     MainComponentTestAccess a (*panel);
     a.nameField().setText ("Kitchen", juce::dontSendNotification);
     a.pinField().setText ("", juce::dontSendNotification);
-    auto& config = deviceState().config;
+    auto& config = MainComponentTestAccess (*panel).link().device.config;
     std::memset (&config, 0x55, sizeof (config));
 
     ASSERT_TRUE (panel->readForm (0xF0));
@@ -62,7 +61,7 @@ TEST_F (Form, SetControlsMapToTheRecordAndBack)
     a.ledToggle().setToggleState (true, juce::dontSendNotification);
     ASSERT_TRUE (panel->readForm (0xF2));
 
-    const auto& config = deviceState().config;
+    const auto& config = MainComponentTestAccess (*panel).link().device.config;
     EXPECT_EQ (juce::String (reinterpret_cast<const char*> (config.pin), 4), "0427");
     EXPECT_EQ (config.stereo, 1);
     EXPECT_EQ (config.maxDevices, 1);
@@ -90,11 +89,11 @@ TEST_F (Form, HciDevicesTakeOnlyNameAndPin)
     a.nameField().setText ("Van", juce::dontSendNotification);
     a.pinField().setText ("1111", juce::dontSendNotification);
     a.stereoSelector().setSelectedId (1);
-    const auto configBefore = deviceState().config;
+    const auto configBefore = MainComponentTestAccess (*panel).link().device.config;
 
     ASSERT_TRUE (panel->readForm (0xF1));
-    EXPECT_STREQ (reinterpret_cast<const char*> (deviceState().hciConfig.name), "Van");
-    EXPECT_EQ (std::memcmp (&configBefore, &deviceState().config, sizeof (DeviceConfig)), 0);
+    EXPECT_STREQ (reinterpret_cast<const char*> (MainComponentTestAccess (*panel).link().device.hciConfig.name), "Van");
+    EXPECT_EQ (std::memcmp (&configBefore, &MainComponentTestAccess (*panel).link().device.config, sizeof (DeviceConfig)), 0);
 
     panel->clearForm();
     panel->fillForm (0xF1);
@@ -106,7 +105,7 @@ TEST_F (Form, HciDevicesTakeOnlyNameAndPin)
 TEST_F (Form, InvalidFormsOrUnknownTypesAreRefusedWithoutChangingTheRecord)
 {
     MainComponentTestAccess a (*panel);
-    const auto before = deviceState().config;
+    const auto before = MainComponentTestAccess (*panel).link().device.config;
 
     struct Case { const char* name; const char* pin; uint8_t type; };
     const Case cases[] = {
@@ -121,7 +120,7 @@ TEST_F (Form, InvalidFormsOrUnknownTypesAreRefusedWithoutChangingTheRecord)
         EXPECT_FALSE (panel->readForm (c.type)) << c.name << "/" << c.pin;
     }
 
-    EXPECT_EQ (std::memcmp (&before, &deviceState().config, sizeof (DeviceConfig)), 0);
+    EXPECT_EQ (std::memcmp (&before, &MainComponentTestAccess (*panel).link().device.config, sizeof (DeviceConfig)), 0);
 }
 
 TEST_F (Form, WriteWithNoDeviceShowsTheRefusalAndStartsNoJob)
@@ -159,10 +158,10 @@ TEST_F (Form, NamesAreJudgedInBytesAndOnlyWhenChanged)
     }
 
     const std::string held (32, 'x');
-    std::memcpy (deviceState().config.name, held.data(), held.size());
+    std::memcpy (MainComponentTestAccess (*panel).link().device.config.name, held.data(), held.size());
     a.nameField().setText (juce::String (held), juce::dontSendNotification);
     EXPECT_TRUE (panel->readForm (0xF0)) << "the receiver's own 32-byte name goes back unchanged";
-    EXPECT_EQ (std::string (reinterpret_cast<const char*> (deviceState().config.name), 32), held);
+    EXPECT_EQ (std::string (reinterpret_cast<const char*> (MainComponentTestAccess (*panel).link().device.config.name), 32), held);
 
     a.nameField().setText (juce::String (std::string (32, 'y')), juce::dontSendNotification);
     EXPECT_FALSE (panel->readForm (0xF0)) << "a new 32-byte name is refused";

@@ -101,7 +101,7 @@ TEST (Outcome, EveryStatusAndKindEndsAsTheTableSays)
         SCOPED_TRACE (juce::String::formatted ("status %d kind %d", (int) c.status, (int) c.kind).toStdString());
 
         // A device of type 0xF0 is shown with its buttons disabled, as while a job runs.
-        auto& state = deviceState();
+        auto& state = access.link().device;
         state.typeCode = 0xF0;
         state.versionMajor = 1;
         state.versionMinor = 5;
@@ -109,11 +109,11 @@ TEST (Outcome, EveryStatusAndKindEndsAsTheTableSays)
         panel.showIdentity (0xF0, 1, 5);
         access.writeButton().setEnabled (false);
         access.restoreButton().setEnabled (false);
-        deviceState().currentPortIndex = 0;
+        access.link().portIndex = 0;
         access.setDetectedPort (0);
 
         auto& worker = access.worker();
-        worker = std::make_unique<MainComponent::BtThread> (c.kind, 0, false);
+        worker = std::make_unique<MainComponent::BtThread> (c.kind, access.link(), false);
         worker->status = c.status;
         worker->detail = c.detail;
         worker->otherFamilyType = 0xF1;

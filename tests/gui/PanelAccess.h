@@ -35,6 +35,7 @@ struct MainComponentTestAccess
     EventLogView& logView() { return panel.logView; }
     LogLineQueue& logQueue() { return panel.logQueue; }
     std::unique_ptr<MainComponent::BtThread>& worker() { return panel.worker; }
+    Link& link() { return panel.link; }
 
     /** Marks the receiver on port index as detected, as a successful detect does. */
     void setDetectedPort (int index) { panel.detectedPort = index; }

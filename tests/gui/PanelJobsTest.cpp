@@ -22,8 +22,6 @@ namespace
     protected:
         void start (uint8_t type)
         {
-            resetProtocolState();
-            resetDeviceState();
             resetPortTable();
             korvasim::SimulatorOptions options;
             options.type = type;
@@ -253,8 +251,6 @@ TEST_F (PanelJobs, ClosingThePanelDuringAJobStopsItAndClosesThePort)
 // the panel detects the new one first and shows it.
 TEST_F (PanelJobs, AReceiverSwappedBehindThePortIsDetectedBeforeAnyWrite)
 {
-    resetProtocolState();
-    resetDeviceState();
     resetPortTable();
     korvasim::SimulatorOptions first, second;
     first.type = 0xF0;

@@ -83,7 +83,7 @@ TEST_F (PanelLayout, StartsInStateZeroWithOnlyThePortDeviceAndVersionRows)
     EXPECT_TRUE (access.deviceReadout().getText().isEmpty());
     EXPECT_TRUE (access.versionReadout().getText().isEmpty());
     EXPECT_FALSE (access.logView().isVisible());
-    EXPECT_EQ (deviceState().currentPortIndex.load(), -1);
+    EXPECT_EQ (MainComponentTestAccess (*panel).link().portIndex, -1);
 
     for (const auto& row : layout)
         EXPECT_EQ (control (row.control)->isVisible(), ! row.bounds[0].isEmpty()) << row.control;

@@ -124,7 +124,7 @@ TEST_F (PortList, StartsWithThePortsListedAndNothingSelected)
 
     EXPECT_EQ (selectorItems(), expectedNames ({ &a, &b }));
     EXPECT_EQ (MainComponentTestAccess (*panel).portSelector().getSelectedId(), 0);
-    EXPECT_EQ (deviceState().currentPortIndex.load(), -1);
+    EXPECT_EQ (MainComponentTestAccess (*panel).link().portIndex, -1);
     EXPECT_EQ (panel->getHeight(), 115);
     EXPECT_TRUE (responder.seen.empty()) << "no selection notification at start";
 }
@@ -150,7 +150,7 @@ TEST_F (PortList, FollowsArrivalRemovalReorderAndReturnOfTheChosenPort)
     EXPECT_EQ (responder.seen[0].title, "Device type");
     EXPECT_EQ (responder.seen[0].icon, juce::MessageBoxIconType::QuestionIcon);
     EXPECT_EQ (responder.seen[0].buttons, juce::StringArray ({ "zVARNELO7QX", "Rulko/DORU-QX" }));
-    EXPECT_EQ (deviceState().currentPortIndex.load(), indexB);
+    EXPECT_EQ (MainComponentTestAccess (*panel).link().portIndex, indexB);
     ASSERT_NE (panel->getWorker(), nullptr);
 
     // While the job runs, a new port changes nothing.
@@ -166,7 +166,7 @@ TEST_F (PortList, FollowsArrivalRemovalReorderAndReturnOfTheChosenPort)
     // the question and detection follow.
     ASSERT_TRUE (pumpUntil ([&] { return selectorItems() == expectedNames ({ &a, &b, &c }); }, 5000));
     EXPECT_EQ (selector.getSelectedId(), indexB + 1);
-    EXPECT_EQ (deviceState().currentPortIndex.load(), indexB);
+    EXPECT_EQ (MainComponentTestAccess (*panel).link().portIndex, indexB);
     EXPECT_EQ (MainComponent::panelState(), 0);
     ASSERT_TRUE (pumpUntil ([&] { return responder.seen.size() >= 3; }, 5000));
     EXPECT_EQ (responder.seen[2].title, "Device type");
@@ -178,7 +178,7 @@ TEST_F (PortList, FollowsArrivalRemovalReorderAndReturnOfTheChosenPort)
     ASSERT_TRUE (pumpUntil ([&] { return selectorItems() == expectedNames ({ &a, &c }); }, 5000));
     pump (300);
     EXPECT_EQ (selector.getSelectedId(), 0);
-    EXPECT_EQ (deviceState().currentPortIndex.load(), -1);
+    EXPECT_EQ (MainComponentTestAccess (*panel).link().portIndex, -1);
     EXPECT_EQ (MainComponent::panelState(), 0);
     EXPECT_EQ (responder.seen.size(), seenBefore);
 
@@ -241,7 +241,7 @@ TEST_F (PortList, HoldsStillUnderTheQuestionAndTakesNoSecondChoice)
     EXPECT_EQ (questions, 1);
     EXPECT_EQ (itemsUnderQuestion, expectedNames ({ &a, &b })) << "refreshed under the open question";
     EXPECT_EQ (selector.getSelectedId(), indexB + 1) << "the second choice was not put back";
-    EXPECT_EQ (deviceState().currentPortIndex.load(), indexB);
+    EXPECT_EQ (MainComponentTestAccess (*panel).link().portIndex, indexB);
     ASSERT_NE (panel->getWorker(), nullptr);
     EXPECT_EQ (panel->getWorker()->portIndex, indexB);
     EXPECT_TRUE (panel->getWorker()->slowBaud);
@@ -303,7 +303,7 @@ TEST_F (PortList, NothingButDetectReachesAnUndetectedPort)
     access.portSelector().setSelectedId (baseline + 1, juce::sendNotificationSync);
     waitForNoJob();   // a bare pseudo-terminal: nothing found
 
-    deviceState().typeCode = 0xF0;
+    MainComponentTestAccess (*panel).link().device.typeCode = 0xF0;
     panel->setPanelState (1);
     access.nameField().setText ("Fine", juce::dontSendNotification);
     access.pinField().setText ("1234", juce::dontSendNotification);
@@ -316,7 +316,7 @@ TEST_F (PortList, NothingButDetectReachesAnUndetectedPort)
     EXPECT_EQ (panel->getWorker(), nullptr);
     EXPECT_FALSE (panel->deviceDetected());
 
-    panel->startDetect (deviceState().currentPortIndex);
+    panel->startDetect (MainComponentTestAccess (*panel).link().portIndex);
     EXPECT_NE (panel->getWorker(), nullptr) << "detect is always allowed";
     waitForNoJob();
 }

@@ -126,8 +126,6 @@ void windowUnderStream (int seconds)
 {
     constexpr int eventsPerSecond = 200;
 
-    resetProtocolState();
-    resetDeviceState();
     resetPortTable();
     korvasim::SimulatorOptions options;
     options.type = 0xF0;

@@ -139,7 +139,7 @@ bool skipped (const JobCase& job, Fault fault)
 class MatrixJob : public JobContext
 {
 public:
-    MatrixJob (JobKind k, int port, bool slow) : JobContext (k, static_cast<uint8_t> (port), slow) {}
+    MatrixJob (JobKind k, Link& onLink, bool slow) : JobContext (k, onLink, slow) {}
     bool shouldExit() const override { return exitRequested.load(); }
     std::atomic<bool> exitRequested { false };
 };
@@ -179,19 +179,17 @@ const char* detailName (JobDetail d)
     return "";
 }
 
-/** A simulated receiver of type on a listed port, with DeviceState as a
-    detect would have left it for kind, the form's settings to write, and an
-    accepted image for an update. */
-int prepareReceiver (korvasim::SimulatedReceiver& sim, JobKind kind, uint8_t type)
+/** A simulated receiver of type on a listed port, and link on it with its
+    DeviceState as a detect would have left it for kind, the form's settings to
+    write, and an accepted image for an update. */
+void prepareReceiver (korvasim::SimulatedReceiver& sim, Link& link, JobKind kind, uint8_t type)
 {
     resetPortTable();
-    resetProtocolState();
     EXPECT_TRUE (sim.start());
-    const int index = registerPort (sim.slavePath());
-    EXPECT_GE (index, 0);
+    link.portIndex = registerPort (sim.slavePath());
+    EXPECT_GE (link.portIndex, 0);
 
-    auto& state = deviceState();
-    state.currentPortIndex = index;
+    auto& state = link.device;
     if (kind != JobKind::Detect)
         state.typeCode = type;
     std::strcpy (reinterpret_cast<char*> (state.config.name), "Matrix");
@@ -204,9 +202,9 @@ int prepareReceiver (korvasim::SimulatedReceiver& sim, JobKind kind, uint8_t typ
     if (kind == JobKind::UpdateFirmware)
     {
         fixtures::TempFile file (imagebuilder::buildImage (fixtures::imageRecipe()));
-        EXPECT_TRUE (acceptFirmwareFile (file.path, 1));
+        link.image = acceptFirmwareFile (file.path, 1);
+        EXPECT_NE (link.image, nullptr);
     }
-    return index;
 }
 
 class FaultMatrix : public testing::Test
@@ -215,8 +213,6 @@ protected:
     void TearDown() override
     {
         resetPortTable();
-        resetProtocolState();
-        resetFirmwareImage();
     }
 
     Cell runCell (const JobCase& c, Fault fault)
@@ -224,7 +220,8 @@ protected:
         korvasim::SimulatorOptions options;
         options.type = c.type;
         korvasim::SimulatedReceiver sim (options);
-        const int index = prepareReceiver (sim, c.kind, c.type);
+        Link link;
+        prepareReceiver (sim, link, c.kind, c.type);
 
         switch (fault)
         {
@@ -245,7 +242,7 @@ protected:
         }
 
         const bool slow = fault == Fault::wrongBaud ? ! c.slow : c.slow;
-        MatrixJob job (c.kind, index, slow);
+        MatrixJob job (c.kind, link, slow);
 
         const auto start = Clock::now();
         std::atomic<bool> finished { false };
@@ -359,10 +356,11 @@ TEST_F (FaultMatrix, RefusalOfEachCommandEndsAtOnce)
         korvasim::SimulatorOptions options;
         options.type = 0xF0;
         korvasim::SimulatedReceiver sim (options);
-        const int index = prepareReceiver (sim, c.kind, 0xF0);
+        Link link;
+        prepareReceiver (sim, link, c.kind, 0xF0);
         sim.refuse (c.op, 0x01, c.sub);
 
-        MatrixJob job (c.kind, index, false);
+        MatrixJob job (c.kind, link, false);
         runJob (job);
         EXPECT_EQ (job.status, JobStatus::Failed);
         const bool begun = c.kind == JobKind::UpdateFirmware && c.sub != 0x00;

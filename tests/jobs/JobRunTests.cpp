@@ -31,10 +31,17 @@ std::vector<Bytes> frames (std::initializer_list<const char*> hex)
 /** A job of any kind whose exit request is a plain flag. Counts the passes
     (each conversation pass asks for the exit request once) so a test can tell
     when the job is past its open and inside its loop. */
+Link& onPort (Link& link, int port)
+{
+    link.portIndex = port;
+    return link;
+}
+
 class FlagJob : public JobContext
 {
 public:
-    FlagJob (JobKind k, int port, bool slow) : JobContext (k, static_cast<uint8_t> (port), slow) {}
+    /** A job on link (the receiver's, shared by the jobs run on it in turn) at port. */
+    FlagJob (JobKind k, Link& onLink, int port, bool slow) : JobContext (k, onPort (onLink, port), slow) {}
 
     bool shouldExit() const override
     {
@@ -54,7 +61,7 @@ public:
 class BackgroundJob
 {
 public:
-    BackgroundJob (JobKind k, int port, bool slow) : job (k, port, slow)
+    BackgroundJob (JobKind k, Link& onLink, int port, bool slow) : job (k, onLink, port, slow)
     {
         thread = std::thread ([this] { runJob (job); finished = true; });
     }
@@ -160,7 +167,7 @@ protected:
     /** Runs a job to its end on this thread and returns its status. */
     JobStatus run (JobKind kind, bool slow, int port = -2)
     {
-        FlagJob j (kind, port == -2 ? index : port, slow);
+        FlagJob j (kind, job->link, port == -2 ? index : port, slow);
         runJob (j);
         return j.status;
     }
@@ -176,7 +183,7 @@ protected:
 TEST_F (JobRun, NoPortSelectedEndsWithPortErrorUntouched)
 {
     startReceiver (0xF0);
-    deviceState().typeCode = 0xF0;
+    device().typeCode = 0xF0;
     for (JobKind kind : { JobKind::Detect, JobKind::Listen, JobKind::RestoreDefaults })
         EXPECT_EQ (run (kind, false, 255), JobStatus::PortError);
 
@@ -191,10 +198,10 @@ TEST_F (JobRun, NoPortSelectedEndsWithPortErrorUntouched)
 TEST_F (JobRun, AJobStoppedBeforeItBeganSendsNothing)
 {
     startReceiver (0xF0);
-    deviceState().typeCode = 0xF0;
+    device().typeCode = 0xF0;
     for (JobKind kind : { JobKind::RestoreDefaults, JobKind::WriteConfig, JobKind::Detect })
     {
-        FlagJob j (kind, index, false);
+        FlagJob j (kind, job->link, index, false);
         j.exitRequested = true;
         runJob (j);
         EXPECT_EQ (j.status, JobStatus::Aborted) << int (kind);
@@ -215,12 +222,12 @@ TEST_F (JobRun, AnotherDeviceBehindTheDetectedNameGetsNothing)
     const uint64_t detected = portDeviceIdentity (index);
     EXPECT_NE (detected, 0u);
 
-    FlagJob same (JobKind::ReadConfig, index, false);
+    FlagJob same (JobKind::ReadConfig, job->link, index, false);
     same.expectedDevice = detected;
     runJob (same);
     EXPECT_EQ (same.status, JobStatus::Done) << "the same device passes the check";
 
-    FlagJob swapped (JobKind::RestoreDefaults, index, false);
+    FlagJob swapped (JobKind::RestoreDefaults, job->link, index, false);
     swapped.expectedDevice = detected + 1;
     std::this_thread::sleep_for (milliseconds (100));   // the read's last acknowledgement arrives
     const auto framesBefore = sim->receivedFrames().size();
@@ -266,7 +273,7 @@ TEST_F (JobRun, KindsWithoutAConversationForTheTypeSendNothing)
     {
         SCOPED_TRACE (testing::Message() << "kind " << int (c.kind) << " type " << int (c.typeCode));
         startReceiver (c.simType);
-        deviceState().typeCode = c.typeCode;
+        device().typeCode = c.typeCode;
 
         EXPECT_EQ (run (c.kind, c.slow), JobStatus::Running);
         std::this_thread::sleep_for (milliseconds (50));
@@ -284,7 +291,7 @@ TEST_F (JobRun, RestoreDefaultsEndsWithTheRestartReport)
         SCOPED_TRACE (testing::Message() << "type " << int (type));
         startReceiver (type);
         sim->setSettings (customSettings());
-        deviceState().typeCode = type;
+        device().typeCode = type;
 
         EXPECT_EQ (run (JobKind::RestoreDefaults, false), JobStatus::Done);
         settle();
@@ -300,9 +307,9 @@ TEST_F (JobRun, RestoreDefaultsWaitsThroughOtherReports)
 {
     startReceiver (0xF2);
     sim->setSilent (true); // receives the command but leaves the restart report to the test
-    deviceState().typeCode = 0xF2;
+    device().typeCode = 0xF2;
 
-    BackgroundJob bg (JobKind::RestoreDefaults, index, false);
+    BackgroundJob bg (JobKind::RestoreDefaults, job->link, index, false);
     ASSERT_TRUE (sim->waitFor ([&] { return sim->receivedWithOpcode (0x02).size() == 1; }));
     sim->injectStatus (0);
     sim->injectEvent0E (3);
@@ -321,9 +328,9 @@ TEST_F (JobRun, RestoreDefaultsAtTheSlowRateIsNotHeard)
 {
     startReceiver (0xF0);
     sim->setSettings (customSettings());
-    deviceState().typeCode = 0xF0;
+    device().typeCode = 0xF0;
 
-    BackgroundJob bg (JobKind::RestoreDefaults, index, true);
+    BackgroundJob bg (JobKind::RestoreDefaults, job->link, index, true);
     ASSERT_TRUE (bg.waitForPasses (30));
     bg.exitAndFinish();
     EXPECT_EQ (bg.job.status, JobStatus::Running);
@@ -336,9 +343,9 @@ TEST_F (JobRun, RestoreDefaultsOnASilentReceiverStopsOnExitRequest)
 {
     startReceiver (0xF2);
     sim->setSilent (true);
-    deviceState().typeCode = 0xF2;
+    device().typeCode = 0xF2;
 
-    BackgroundJob bg (JobKind::RestoreDefaults, index, false);
+    BackgroundJob bg (JobKind::RestoreDefaults, job->link, index, false);
     ASSERT_TRUE (bg.waitForPasses (20));
     const auto took = bg.exitAndFinish();
     EXPECT_EQ (bg.job.status, JobStatus::Running);
@@ -353,10 +360,10 @@ TEST_F (JobRun, RestoreDefaultsOnASilentReceiverFailsAfterThePassLimit)
 {
     startReceiver (0xF0);
     sim->setSilent (true);
-    deviceState().typeCode = 0xF0;
+    device().typeCode = 0xF0;
 
     const auto start = Clock::now();
-    BackgroundJob bg (JobKind::RestoreDefaults, index, false);
+    BackgroundJob bg (JobKind::RestoreDefaults, job->link, index, false);
     ASSERT_TRUE (bg.finish (90 * 1000));
     const auto took = Clock::now() - start;
     EXPECT_EQ (bg.job.status, JobStatus::Failed);
@@ -370,9 +377,9 @@ TEST_F (JobRun, ListenAcknowledgesEverythingAndEndsOnExitRequest)
 {
     startReceiver (0xF2);
     // Listen serves any type, also before a detect.
-    deviceState().typeCode = 0;
+    device().typeCode = 0;
 
-    BackgroundJob bg (JobKind::Listen, index, false);
+    BackgroundJob bg (JobKind::Listen, job->link, index, false);
     ASSERT_TRUE (bg.waitForPasses (1));
     sim->injectStatus (0);
     sim->injectEvent0E (7);
@@ -388,7 +395,7 @@ TEST_F (JobRun, ListenAcknowledgesEverythingAndEndsOnExitRequest)
     EXPECT_EQ (bg.job.status, JobStatus::Done);
     EXPECT_EQ (bg.job.exitSeen.load(), 1) << "left at the first pass that saw the request";
     EXPECT_LT (took, milliseconds (2000));
-    EXPECT_STREQ (text (deviceState().config.name), "Hall");
+    EXPECT_STREQ (text (device().config.name), "Hall");
     EXPECT_EQ (sim->receivedWithOpcode (0x14).size(), 5u) << "one acknowledgement per event";
     EXPECT_TRUE (portIsFree (sim->slavePath()));
 }
@@ -406,17 +413,17 @@ TEST_F (JobRun, DetectReadWriteChain)
         const bool hci = c.type == 0xF1;
 
         ASSERT_EQ (run (JobKind::Detect, c.slow), JobStatus::Done);
-        EXPECT_EQ (deviceState().typeCode, c.type);
+        EXPECT_EQ (device().typeCode, c.type);
 
         ASSERT_EQ (run (JobKind::ReadConfig, c.slow), JobStatus::Done);
         if (hci)
         {
-            EXPECT_STREQ (text (deviceState().hciConfig.name), "Porch");
-            EXPECT_STREQ (text (deviceState().hciConfig.pin), "9876");
+            EXPECT_STREQ (text (device().hciConfig.name), "Porch");
+            EXPECT_STREQ (text (device().hciConfig.pin), "9876");
         }
         else
         {
-            const auto& r = deviceState().config;
+            const auto& r = device().config;
             EXPECT_STREQ (text (r.name), "Porch");
             EXPECT_STREQ (text (r.pin), "9876");
             EXPECT_EQ (r.stereo, 0);
@@ -432,14 +439,14 @@ TEST_F (JobRun, DetectReadWriteChain)
         expected.pin = { { '2', '5', '8', '0' } };
         if (hci)
         {
-            auto& h = deviceState().hciConfig;
+            auto& h = device().hciConfig;
             std::memset (&h, 0, sizeof (h));
             std::memcpy (h.name, "Den", 3);
             std::memcpy (h.pin, "2580", 4);
         }
         else
         {
-            auto& w = deviceState().config;
+            auto& w = device().config;
             std::memset (&w, 0, sizeof (w));
             std::memcpy (w.name, "Den", 3);
             std::memcpy (w.pin, "2580", 4);
@@ -480,10 +487,10 @@ TEST_F (JobRun, DetectReadWriteChain)
 TEST_F (JobRun, PortVanishingMidReadIsAPortError)
 {
     startReceiver (0xF0);
-    deviceState().typeCode = 0xF0;
+    device().typeCode = 0xF0;
     sim->setReplyDelayMs (200);
 
-    BackgroundJob bg (JobKind::ReadConfig, index, false);
+    BackgroundJob bg (JobKind::ReadConfig, job->link, index, false);
     ASSERT_TRUE (sim->waitFor ([&] { return ! sim->receivedFrames().empty(); }));
     sim->vanish();
     ASSERT_TRUE (bg.finish (15000)) << "the job hangs on a vanished port";
@@ -494,7 +501,7 @@ TEST_F (JobRun, PortVanishingMidReadIsAPortError)
 TEST_F (JobRun, PortVanishingMidListenEndsTheListen)
 {
     startReceiver (0xF0);
-    BackgroundJob bg (JobKind::Listen, index, false);
+    BackgroundJob bg (JobKind::Listen, job->link, index, false);
     ASSERT_TRUE (bg.waitForPasses (1));
     sim->vanish();
     ASSERT_TRUE (bg.finish (5000)) << "listen keeps waiting on the dead port";

@@ -24,7 +24,7 @@ using Clock = std::chrono::steady_clock;
 class BenchJob : public JobContext
 {
 public:
-    BenchJob (JobKind k, int port, bool slow) : JobContext (k, static_cast<uint8_t> (port), slow) {}
+    BenchJob (JobKind k, Link& link, bool slow) : JobContext (k, link, slow) {}
     bool shouldExit() const override { return false; }
 };
 
@@ -50,9 +50,10 @@ constexpr int repetitions = 10;
 bool runOnce (int index, bool slow, double& ms)
 {
     const auto start = Clock::now();
-    BenchJob detect (JobKind::Detect, index, slow);
+    Link link (index);   // as the window's: detection, then the read on what it found
+    BenchJob detect (JobKind::Detect, link, slow);
     runJob (detect);
-    BenchJob read (JobKind::ReadConfig, index, slow);
+    BenchJob read (JobKind::ReadConfig, link, slow);
     runJob (read);
     ms = std::chrono::duration<double, std::milli> (Clock::now() - start).count();
     return detect.status == JobStatus::Done && read.status == JobStatus::Done;
@@ -67,7 +68,6 @@ int main()
     int failures = 0;
     for (const Family& f : families)
     {
-        resetProtocolState();
         korvasim::SimulatorOptions options;
         options.type = f.type;
         korvasim::SimulatedReceiver sim (options);

@@ -29,9 +29,9 @@ TEST_F (Conversation, DetectsAnHciModuleWithinTheProbe)
     startSim (0xF1);
     detectModule (*job);
     EXPECT_EQ (job->status, JobStatus::Done);
-    EXPECT_EQ (deviceState().typeCode, 0xF1);
-    EXPECT_EQ (deviceState().versionMajor, 0);
-    EXPECT_EQ (deviceState().versionMinor, 0);
+    EXPECT_EQ (device().typeCode, 0xF1);
+    EXPECT_EQ (device().versionMajor, 0);
+    EXPECT_EQ (device().versionMinor, 0);
     std::this_thread::sleep_for (std::chrono::milliseconds (50));
     EXPECT_EQ (sim->receivedFrames(), frames ({ "01 29 FC 03 07 BA 04" })) << "no CommandFrame sent";
 }
@@ -46,13 +46,13 @@ TEST_F (Conversation, DetectsFramedModulesWithTheirVersion)
         options.versionMajor = c.major;
         options.versionMinor = c.minor;
         startSim (options, false);
-        deviceState().typeCode = 0x99;
+        device().typeCode = 0x99;
 
         detectModule (*job);
         EXPECT_EQ (job->status, JobStatus::Done);
-        EXPECT_EQ (deviceState().typeCode, c.type);
-        EXPECT_EQ (deviceState().versionMajor, c.major);
-        EXPECT_EQ (deviceState().versionMinor, c.minor);
+        EXPECT_EQ (device().typeCode, c.type);
+        EXPECT_EQ (device().versionMajor, c.major);
+        EXPECT_EQ (device().versionMinor, c.minor);
         settle();
         EXPECT_EQ (sim->receivedFrames(), frames ({ "AA 00 02 D0 00 2E", "AA 00 02 14 90 5A",
                                                     "AA 00 02 D0 01 2D", "AA 00 02 14 90 5A" }));
@@ -69,7 +69,7 @@ TEST_F (Conversation, DetectWithNothingAnsweringFailsAfterProbeAndCountdown)
     detectModule (*job);
     const auto elapsed = Clock::now() - start;
     EXPECT_EQ (job->status, JobStatus::Failed);
-    EXPECT_EQ (deviceState().typeCode, 0);
+    EXPECT_EQ (device().typeCode, 0);
     EXPECT_GE (elapsed, std::chrono::milliseconds (210 * 10)) << "10 probe passes + 200 passes of 10 ms";
     EXPECT_EQ (sim->receivedWithOpcode (0xD0).size(), 1u);
 }
@@ -84,7 +84,7 @@ TEST_F (Conversation, PairedRecordsMakeTheTypeQueryRepeat)
     sim->injectPairedRecords (2);
     worker.join();
     EXPECT_EQ (job->status, JobStatus::Done);
-    EXPECT_EQ (deviceState().typeCode, 0xF2);
+    EXPECT_EQ (device().typeCode, 0xF2);
     EXPECT_EQ (sim->receivedWithOpcode (0xD0),
                frames ({ "AA 00 02 D0 00 2E", "AA 00 02 D0 00 2E", "AA 00 02 D0 01 2D" }));
     settle();
@@ -112,11 +112,11 @@ TEST_F (Conversation, ReadsFramedSettings)
         s.ledControl = 1;
         s.restoreControl = 0;
         sim->setSettings (s);
-        std::memset (&deviceState().config, 0x7F, sizeof (DeviceConfig));
+        std::memset (&device().config, 0x7F, sizeof (DeviceConfig));
 
         readDeviceConfig (*job);
         EXPECT_EQ (job->status, JobStatus::Done);
-        const auto& c = deviceState().config;
+        const auto& c = device().config;
         EXPECT_STREQ (reinterpret_cast<const char*> (c.name), "Kitchen speaker");
         EXPECT_STREQ (reinterpret_cast<const char*> (c.pin), "4321");
         EXPECT_EQ (c.stereo, 0);
@@ -141,9 +141,9 @@ TEST_F (Conversation, PinEventFirstEndsTheRead)
     sim->injectEvent (0x92, { 0x01, '1', '1', '1', '1' });
     worker.join();
     EXPECT_EQ (job->status, JobStatus::Done);
-    EXPECT_STREQ (reinterpret_cast<const char*> (deviceState().config.pin), "1111");
-    EXPECT_EQ (deviceState().config.name[0], 0);
-    EXPECT_EQ (deviceState().config.maxDevices, 0);
+    EXPECT_STREQ (reinterpret_cast<const char*> (device().config.pin), "1111");
+    EXPECT_EQ (device().config.name[0], 0);
+    EXPECT_EQ (device().config.maxDevices, 0);
     settle();
 }
 
@@ -156,7 +156,7 @@ TEST_F (Conversation, ReadSurvivesNoisyLine)
     sim->injectStatus (0);
     readDeviceConfig (*job);
     EXPECT_EQ (job->status, JobStatus::Done);
-    EXPECT_STREQ (reinterpret_cast<const char*> (deviceState().config.name), "Rulko");
+    EXPECT_STREQ (reinterpret_cast<const char*> (device().config.name), "Rulko");
     settle();
 }
 
@@ -182,7 +182,7 @@ class WriteConfig : public Conversation
 protected:
     void fillConfig (const char* name, const char* pin, uint8_t stereo, uint8_t max, uint8_t gpo, uint8_t led, uint8_t restore)
     {
-        auto& c = deviceState().config;
+        auto& c = device().config;
         std::memset (&c, 0, sizeof (c));
         std::memcpy (c.name, name, std::strlen (name));
         std::memcpy (c.pin, pin, std::strlen (pin));
@@ -274,8 +274,8 @@ TEST_F (Conversation, ReadsHciSettings)
     sim->setSettings (s);
     readHciConfig (*job);
     EXPECT_EQ (job->status, JobStatus::Done);
-    EXPECT_STREQ (reinterpret_cast<const char*> (deviceState().hciConfig.name), "Hall");
-    EXPECT_STREQ (reinterpret_cast<const char*> (deviceState().hciConfig.pin), "1234");
+    EXPECT_STREQ (reinterpret_cast<const char*> (device().hciConfig.name), "Hall");
+    EXPECT_STREQ (reinterpret_cast<const char*> (device().hciConfig.pin), "1234");
     EXPECT_EQ (sim->receivedFrames(), frames ({ "01 29 FC 03 05 00 20", "01 29 FC 03 00 47 04", "01 29 FC 03 00 B5 01" }));
 
     // PIN switch off: the PIN reads as empty.
@@ -283,7 +283,7 @@ TEST_F (Conversation, ReadsHciSettings)
     job->status = JobStatus::Running;
     readHciConfig (*job);
     EXPECT_EQ (job->status, JobStatus::Done);
-    EXPECT_EQ (deviceState().hciConfig.pin[0], 0);
+    EXPECT_EQ (device().hciConfig.pin[0], 0);
 }
 
 TEST_F (Conversation, HciReadFailsOnRefusalAndSilence)
@@ -308,7 +308,7 @@ TEST_F (Conversation, WritesHciSettings)
                           Case { "",     0x92, "01 27 FC 07 00 47 04 00 00 00 00" } })
     {
         startSim (0xF1);
-        auto& h = deviceState().hciConfig;
+        auto& h = device().hciConfig;
         std::memset (&h, 0, sizeof (h));
         std::memcpy (h.name, "abc", 3);
         std::memcpy (h.pin, c.pin, std::strlen (c.pin));
@@ -329,7 +329,7 @@ TEST_F (Conversation, HciWriteRefusedFailsAfterCountdown)
 {
     startSim (0xF1);
     sim->refuse (0x27, 0x12);
-    std::memcpy (deviceState().hciConfig.name, "abc", 3);
+    std::memcpy (device().hciConfig.name, "abc", 3);
     writeHciConfig (*job);
     EXPECT_EQ (job->status, JobStatus::Failed);
     EXPECT_EQ (sim->receivedFrames().size(), 1u);
@@ -346,7 +346,7 @@ TEST_F (Conversation, WrongBaudFamilyFindsNothing)
         startSim (options, c.slow);
         detectModule (*job);
         EXPECT_EQ (job->status, JobStatus::Failed);
-        EXPECT_EQ (deviceState().typeCode, 0);
+        EXPECT_EQ (device().typeCode, 0);
         EXPECT_TRUE (sim->sentFrames().empty());
         EXPECT_GT (sim->noiseBytes(), 0u);
         TearDown();
@@ -370,7 +370,7 @@ TEST_F (Conversation, PortVanishingMidConversation)
     EXPECT_EQ (job->status, JobStatus::PortError);
 
     job->status = JobStatus::Running;
-    std::memcpy (deviceState().config.name, "abc", 4);
+    std::memcpy (device().config.name, "abc", 4);
     writeDeviceConfig (*job);
     EXPECT_EQ (job->status, JobStatus::PortError);
 }

@@ -7,7 +7,6 @@
 #include "protocol/Frame.h"
 #include "protocol/Trace.h"
 #include "protocol/Transmit.h"
-#include "tests/TestResets.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +14,8 @@
 
 namespace
 {
+uint8_t txBuffer[1024];
+
 Bytes tx (int length)
 {
     return Bytes (txBuffer, txBuffer + length);
@@ -45,7 +46,7 @@ TEST (Frame, BuildFrameLayoutsAndChecksums)
     for (const auto& c : cases)
     {
         const Bytes params = hexBytes (c.params);
-        const int length = buildFrame (c.opcode, params.data(), static_cast<int> (params.size()));
+        const int length = encodeFrame (txBuffer, c.opcode, params.data(), static_cast<int> (params.size()));
         EXPECT_EQ (length, static_cast<int> (params.size()) + 5);
         EXPECT_EQ (tx (length), hexBytes (c.frame)) << c.frame;
     }
@@ -54,7 +55,7 @@ TEST (Frame, BuildFrameLayoutsAndChecksums)
 TEST (Frame, LongestShortFrameKeepsHighLengthByteZero)
 {
     Bytes params (maxFrameParams, 0xFF);
-    const int length = buildFrame (0x49, params.data(), maxFrameParams);
+    const int length = encodeFrame (txBuffer, 0x49, params.data(), maxFrameParams);
     ASSERT_EQ (length, 255);
     EXPECT_EQ (txBuffer[1], 0x00);
     EXPECT_EQ (txBuffer[2], 251);
@@ -65,7 +66,7 @@ TEST (Frame, LongestShortFrameKeepsHighLengthByteZero)
 
     // Beyond the limit the count is clamped rather than overflowing N.
     Bytes more (300, 0x01);
-    EXPECT_EQ (buildFrame (0x49, more.data(), 300), 255);
+    EXPECT_EQ (encodeFrame (txBuffer, 0x49, more.data(), 300), 255);
     EXPECT_EQ (txBuffer[2], 251);
 }
 
@@ -118,15 +119,15 @@ TEST (Commands, HciReadsMatchTheirEncoding)
 TEST (Commands, NameCommand)
 {
     uint8_t name[33] = {};
-    EXPECT_EQ (tx (buildNameCommand (name)), hexBytes ("AA 00 04 35 00 00 00 C7"));
+    EXPECT_EQ (tx (buildNameCommand (txBuffer, name)), hexBytes ("AA 00 04 35 00 00 00 C7"));
 
     std::memcpy (name, "abc", 3);
-    EXPECT_EQ (tx (buildNameCommand (name)), hexBytes ("AA 00 07 35 00 00 03 61 62 63 9B"));
+    EXPECT_EQ (tx (buildNameCommand (txBuffer, name)), hexBytes ("AA 00 07 35 00 00 03 61 62 63 9B"));
 
     // A full field: 32 bytes of text, never more, whatever follows.
     std::memset (name, 'x', 32);
     name[32] = 'y';
-    const int length = buildNameCommand (name);
+    const int length = buildNameCommand (txBuffer, name);
     EXPECT_EQ (length, 40);
     EXPECT_EQ (txBuffer[2], 36);
     EXPECT_EQ (txBuffer[6], 32);
@@ -144,14 +145,14 @@ TEST (Commands, PinCommandSendsFourDigitsOrFourZeros)
     {
         uint8_t pin[5] = {};
         std::memcpy (pin, c.pin, std::strlen (c.pin));
-        EXPECT_EQ (tx (buildPinCommand (pin)), hexBytes (c.frame)) << c.pin;
+        EXPECT_EQ (tx (buildPinCommand (txBuffer, pin)), hexBytes (c.frame)) << c.pin;
     }
 }
 
 TEST (Commands, SettingsCommandKeepsItsOwnOrder)
 {
     // stereo, eight devices, normally open, LED control off, restore control on
-    EXPECT_EQ (tx (buildSettingsCommand (1, 8, 1, 0, 1)), hexBytes ("AA 00 06 D4 01 08 01 00 01 1B"));
+    EXPECT_EQ (tx (buildSettingsCommand (txBuffer, 1, 8, 1, 0, 1)), hexBytes ("AA 00 06 D4 01 08 01 00 01 1B"));
 }
 
 TEST (Commands, HciWrites)
@@ -184,23 +185,38 @@ TEST (Trace, FormatsLabelAndLowercaseHex)
 
 TEST (Trace, PostsOnlyWhileTheSinkWantsLines)
 {
-    trace (traceLabelCommand, cmdQueryName, 5); // no sink: nothing, no crash
+    Link link;
+    trace (link, traceLabelCommand, cmdQueryName, 5); // no sink: nothing, no crash
 
-    RecordingSink sink;
-    trace (traceLabelCommand, cmdQueryName, 5);
+    RecordingSink sink (link);
+    trace (link, traceLabelCommand, cmdQueryName, 5);
     sink.wanted = false;
-    trace (traceLabelCommand, cmdQueryPin, 5);
+    trace (link, traceLabelCommand, cmdQueryPin, 5);
     EXPECT_EQ (sink.take(), std::vector<std::string> { "< Cmd: aa000110ef" });
+
+    // Each link's lines go to its own sink only.
+    Link other;
+    RecordingSink otherSink (other);
+    sink.wanted = true;
+    traceNote (other, "other");
+    EXPECT_TRUE (sink.take().empty());
+    EXPECT_EQ (otherSink.take(), std::vector<std::string> { "! other" });
 }
 
 TEST (Transmit, SendCommandWithoutPortStillTraces)
 {
-    resetProtocolState();
-    RecordingSink sink;
-    ASSERT_EQ (deviceState().currentPortIndex.load(), -1);
+    TestJob job;   // no port
+    RecordingSink sink (job.link);
     const uint8_t payload[] = { 0xD1 };
-    sendCommand (payload, 1);
+    sendCommand (job, payload, 1);
     EXPECT_EQ (sink.take(), std::vector<std::string> { "< Cmd: aa0001d12e" });
+    EXPECT_EQ (tx (0), Bytes {});
+    EXPECT_EQ (Bytes (job.link.tx, job.link.tx + 5), hexBytes ("AA 00 01 D1 2E")) << "framed in the link's buffer";
+
+    // Once the job is asked to exit, nothing more is sent or traced.
+    job.exitRequested = true;
+    sendCommand (job, payload, 1);
+    EXPECT_TRUE (sink.take().empty());
     writePacket (-1, payload, 1);   // invalid indices write nothing
     writePacket (255, payload, 1);
 }

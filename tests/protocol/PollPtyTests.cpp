@@ -24,7 +24,6 @@ class PollOnPty : public testing::Test
 protected:
     void SetUp() override
     {
-        resetProtocolState();
         master = ::posix_openpt (O_RDWR | O_NOCTTY | O_NONBLOCK);
         ASSERT_GE (master, 0);
         ASSERT_EQ (::grantpt (master), 0);
@@ -35,6 +34,7 @@ protected:
         ASSERT_GE (index, 0);
         ASSERT_EQ (openPort (index, 921600), 1);
         job = std::make_unique<TestJob> (index);
+        sink.attach (job->link);
     }
 
     void TearDown() override
@@ -91,7 +91,7 @@ TEST_F (PollOnPty, EventIsReadDecodedAndAcknowledgedOnThePort)
     pollEvents (*job, true);
     moduleSends (hexBytes ("AA 00 03 90 00 F0 7D"));
     EXPECT_EQ (pollUntilResult (pollEvents), EventResult::TypeReply);
-    EXPECT_EQ (deviceState().reportedTypeCode, 0xF0);
+    EXPECT_EQ (job->link.device.reportedTypeCode, 0xF0);
     EXPECT_EQ (moduleReceives (6), hexBytes ("AA 00 02 14 90 5A"));
 }
 

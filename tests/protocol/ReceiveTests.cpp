@@ -7,7 +7,6 @@
 #include "protocol/DeviceState.h"
 #include "protocol/EventReceiver.h"
 #include "protocol/HciReceiver.h"
-#include "tests/TestResets.h"
 
 #include <gtest/gtest.h>
 
@@ -23,8 +22,19 @@ class Receive : public testing::Test
 protected:
     void SetUp() override
     {
-        resetProtocolState();
-        sink.take();
+        sink.attach (job.link);
+    }
+
+    /** The link as a new one: nothing known, nothing buffered. */
+    void fresh()
+    {
+        Link& link = job.link;
+        link.device = DeviceState {};
+        link.assembler.reset();
+        link.rx.clear();
+        link.acks.clear();
+        link.hciAssembler.reset();
+        link.hciRx.clear();
     }
 
     EventResult feed (const std::string& hex)
@@ -39,8 +49,8 @@ protected:
         return feedHciEvents (job, b.data(), static_cast<int> (b.size()));
     }
 
-    std::string name() const { return reinterpret_cast<const char*> (deviceState().config.name); }
-    std::string pin() const { return reinterpret_cast<const char*> (deviceState().config.pin); }
+    std::string name() const { return reinterpret_cast<const char*> (job.link.device.config.name); }
+    std::string pin() const { return reinterpret_cast<const char*> (job.link.device.config.pin); }
 
     RecordingSink sink;
     TestJob job;
@@ -49,10 +59,10 @@ protected:
 TEST_F (Receive, TypeEventIsStoredTracedAndAcknowledged)
 {
     EXPECT_EQ (pollEvents (job, true), EventResult::None);
-    EXPECT_EQ (job.waitTicks, 200);
+    EXPECT_EQ (job.link.waitTicks, 200);
     EXPECT_EQ (feed ("AA 00 03 90 00 F0 7D"), EventResult::TypeReply);
-    EXPECT_EQ (deviceState().reportedTypeCode, 0xF0);
-    EXPECT_EQ (deviceState().typeCode, 0) << "only detection takes a reported type as the device's";
+    EXPECT_EQ (job.link.device.reportedTypeCode, 0xF0);
+    EXPECT_EQ (job.link.device.typeCode, 0) << "only detection takes a reported type as the device's";
     EXPECT_EQ (sink.take(), (std::vector<std::string> { "> Evt: aa00039000f07d", "< Ack: aa000214905a" }));
 }
 
@@ -66,8 +76,8 @@ TEST_F (Receive, FrameSplitAcrossPolls)
     for (size_t i = 0; i + 1 < frame.size(); ++i)
         EXPECT_EQ (feedEvents (job, &frame[i], 1), EventResult::None) << i;
     EXPECT_EQ (feedEvents (job, &frame.back(), 1), EventResult::VersionReply);
-    EXPECT_EQ (deviceState().reportedVersionMajor, 0x01);
-    EXPECT_EQ (deviceState().reportedVersionMinor, 0x07);
+    EXPECT_EQ (job.link.device.reportedVersionMajor, 0x01);
+    EXPECT_EQ (job.link.device.reportedVersionMinor, 0x07);
 }
 
 TEST_F (Receive, OneFramePerPoll)
@@ -90,12 +100,12 @@ TEST_F (Receive, DroppedFrames)
     };
     for (const auto& c : cases)
     {
-        resetProtocolState();
+        fresh();
         sink.take();
         EXPECT_EQ (feed (c.bytes), EventResult::None) << c.why;
         EXPECT_EQ (feed (""), EventResult::None) << c.why;
         EXPECT_TRUE (sink.take().empty()) << c.why << ": nothing traced or acknowledged";
-        EXPECT_EQ (deviceState().reportedTypeCode, 0) << c.why;
+        EXPECT_EQ (job.link.device.reportedTypeCode, 0) << c.why;
         EXPECT_EQ (feed ("AA 00 03 90 00 F0 7D"), EventResult::TypeReply) << c.why << ": the next frame is decoded";
     }
 }
@@ -203,7 +213,7 @@ TEST_F (Receive, SettingsEventOrder)
         f.push_back (static_cast<uint8_t> (-sum));
 
         EXPECT_EQ (feedEvents (job, f.data(), static_cast<int> (f.size())), EventResult::SettingsReply);
-        const auto& config = deviceState().config;
+        const auto& config = job.link.device.config;
         EXPECT_EQ (config.stereo, c.stereo) << c.params;
         EXPECT_EQ (config.gpoNormallyOpen, c.gpo) << c.params;
         EXPECT_EQ (config.ledControl, c.led) << c.params;
@@ -248,9 +258,9 @@ TEST_F (Receive, PairedRecordsGoToTheDebuggerOutput)
 // Events shorter than their decoding reads: only the bytes of the frame count.
 TEST_F (Receive, ShortEventsReadNothingBeyondTheFrame)
 {
-    std::memcpy (deviceState().config.pin, "9876", 5);
-    deviceState().config.stereo = 1;
-    deviceState().typeCode = 0x42;
+    std::memcpy (job.link.device.config.pin, "9876", 5);
+    job.link.device.config.stereo = 1;
+    job.link.device.typeCode = 0x42;
 
     struct Case { const char* frame; EventResult result; };
     const Case cases[] = {
@@ -267,10 +277,10 @@ TEST_F (Receive, ShortEventsReadNothingBeyondTheFrame)
         EXPECT_EQ (GetCapturedStderr(), "") << c.frame;
     }
     EXPECT_EQ (pin(), "9876");
-    EXPECT_EQ (deviceState().config.stereo, 1);
-    EXPECT_EQ (deviceState().typeCode, 0x42);
-    EXPECT_EQ (deviceState().reportedTypeCode, 0);
-    EXPECT_EQ (deviceState().reportedVersionMajor, 0);
+    EXPECT_EQ (job.link.device.config.stereo, 1);
+    EXPECT_EQ (job.link.device.typeCode, 0x42);
+    EXPECT_EQ (job.link.device.reportedTypeCode, 0);
+    EXPECT_EQ (job.link.device.reportedVersionMajor, 0);
 
     // A name announced longer than the frame: only the bytes present.
     EXPECT_EQ (feed ("AA 00 04 21 0A 61 62 0E"), EventResult::NameReply);
@@ -298,10 +308,10 @@ TEST_F (Receive, ChunkThatDoesNotFitIsDroppedWhole)
 {
     Bytes big (1024, 0x00);
     EXPECT_EQ (feedEvents (job, big.data(), 1024), EventResult::None);
-    EXPECT_TRUE (rxRing().isEmpty());
+    EXPECT_TRUE (job.link.rx.isEmpty());
     Bytes fits (1023, 0x00);
     feedEvents (job, fits.data(), 1023);
-    EXPECT_TRUE (rxRing().isEmpty()) << "consumed by the assembler";
+    EXPECT_TRUE (job.link.rx.isEmpty()) << "consumed by the assembler";
 }
 
 TEST (ByteRing, Limits)
@@ -341,10 +351,10 @@ TEST (ByteRing, Limits)
 TEST_F (Receive, HciIdentity)
 {
     EXPECT_EQ (pollHciEvents (job, true), EventResult::None);
-    EXPECT_EQ (job.waitTicks, 200);
+    EXPECT_EQ (job.link.waitTicks, 200);
     EXPECT_EQ (feedHci ("04 0E 0B 01 29 FC 00 07 BA 04 4D 43 48 50"), EventResult::IdentityBlock);
-    EXPECT_EQ (job.hciReply[6], 4);
-    EXPECT_EQ (std::memcmp (job.hciReply + 7, "MCHP", 4), 0);
+    EXPECT_EQ (job.link.hciReply[6], 4);
+    EXPECT_EQ (std::memcmp (job.link.hciReply + 7, "MCHP", 4), 0);
     EXPECT_TRUE (sink.take().empty()) << "HCI events are neither traced nor acknowledged";
 }
 
@@ -369,7 +379,7 @@ TEST_F (Receive, HciEvents)
     };
     for (const auto& c : cases)
     {
-        resetHciReceiver();
+        fresh();
         EXPECT_EQ (feedHci (c.bytes), c.result) << c.bytes;
     }
 }
@@ -379,12 +389,12 @@ TEST_F (Receive, HciLengthZeroLeavesNoStaleParameters)
     EXPECT_EQ (feedHci ("04 0E 0B 01 29 FC 00 07 BA 04 4D 43 48 50"), EventResult::IdentityBlock);
     EXPECT_EQ (feedHci ("04 0E 00"), EventResult::Rejected);
     for (int i = 0; i < 11; ++i)
-        EXPECT_EQ (job.hciReply[i], 0) << i;
+        EXPECT_EQ (job.link.hciReply[i], 0) << i;
 }
 
 TEST_F (Receive, HciConfigBlocks)
 {
-    auto& hci = deviceState().hciConfig;
+    auto& hci = job.link.device.hciConfig;
     EXPECT_EQ (feedHci ("04 0E 0C 01 29 FC 00 05 00 05 04 61 62 63 64"), EventResult::NameBlock);
     EXPECT_STREQ (reinterpret_cast<const char*> (hci.name), "abcd");
     EXPECT_EQ (feedHci ("04 0E 0C 01 29 FC 00 05 00 05 04 61 00 63 64"), EventResult::NameBlock);
@@ -408,9 +418,9 @@ TEST_F (Receive, HciEventsAfterTheFirstNeedNoPacketIndicator)
     // The byte after a complete event ends it; the next 0x0E starts another.
     // One event per poll, so its reply is still in hciReply when the caller looks.
     EXPECT_EQ (feedHci ("04 0E 04 01 27 FC 00  04 0E 04 01 27 FC 12"), EventResult::WriteAck);
-    EXPECT_EQ (job.hciReply[3], 0x00);
+    EXPECT_EQ (job.link.hciReply[3], 0x00);
     EXPECT_EQ (feedHciEvents (job, nullptr, 0), EventResult::Rejected) << "the later event waits for the next poll";
-    EXPECT_EQ (job.hciReply[3], 0x12);
+    EXPECT_EQ (job.link.hciReply[3], 0x12);
     EXPECT_EQ (feedHci ("55 0E 04 01 27 FC 00"), EventResult::WriteAck);
 
     // Split across polls.

@@ -20,7 +20,6 @@ protected:
     /** Starts a receiver of options.type; the port is opened at 115200 when slow. */
     void startSim (korvasim::SimulatorOptions options, bool slow)
     {
-        resetProtocolState();
         sim = std::make_unique<korvasim::SimulatedReceiver> (options);
         ASSERT_TRUE (sim->start());
         index = registerPort (sim->slavePath());
@@ -28,7 +27,11 @@ protected:
         ASSERT_EQ (openPort (index, slow ? 115200u : 921600u), 1);
         job = std::make_unique<TestJob> (index, slow);
         job->status = JobStatus::Running;
+        sink.attach (job->link);
     }
+
+    /** What the job's link knows about the receiver. */
+    DeviceState& device() { return job->link.device; }
 
     void startSim (uint8_t type)
     {

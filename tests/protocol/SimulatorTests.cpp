@@ -292,10 +292,9 @@ TEST_F (Simulator, ReassemblesFirmwareAndChecksLockStep)
     put32 (begin, 10);
     put32 (begin, 489);
     EXPECT_EQ (exchange (begin), EventResult::AckCmd49);
-    // The short commands go through sendCommand to the panel's port.
-    deviceState().currentPortIndex = index;
+    // The short commands are framed by sendCommand, to the job's port.
     const uint8_t mcuStart[] = { 0x49, 0x01, 0x12, 0x34 };
-    sendCommand (mcuStart, 4);
+    sendCommand (*job, mcuStart, 4);
     EXPECT_EQ (exchange ({}), EventResult::AckCmd49);
     EXPECT_EQ (exchange (sectionData (0, 0, Bytes (mcu.begin(), mcu.begin() + 489))), EventResult::AckCmd49);
     EXPECT_EQ (exchange (sectionData (0, 489, Bytes (mcu.begin() + 489, mcu.end()))), EventResult::AckCmd49);

@@ -5,7 +5,6 @@
 
 #include "protocol/EventReceiver.h"
 #include "protocol/HciReceiver.h"
-#include "tests/TestResets.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -15,21 +14,15 @@ namespace
 class FuzzJob : public JobContext
 {
 public:
-    FuzzJob() : JobContext (JobKind::Listen, 255, false) {}
+    explicit FuzzJob (Link& onLink) : JobContext (JobKind::Listen, onLink, false) {}
     bool shouldExit() const override { return false; }
 };
 }
 
 extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
 {
-    static bool initialised = false;
-    if (! initialised)
-    {
-        resetProtocolState();
-        initialised = true;
-    }
-
-    FuzzJob job;
+    Link link;   // no port: index -1
+    FuzzJob job (link);
     pollEvents (job, true);
     pollHciEvents (job, true);
 

@@ -15,6 +15,7 @@
 #endif
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <optional>
 
 #include <fcntl.h>
@@ -267,6 +268,20 @@ struct SimulatedReceiver::Impl
         faults.frameHandled();
     }
 
+    /** What an update delivered, so a test outside the process can compare it
+        with the image's sections: their sizes and an FNV-1a hash of them, in order. */
+    static std::string firmwareDigestLine (const FirmwareImageReceived& fw)
+    {
+        uint32_t hash = 2166136261u;
+        for (const Bytes* section : { &fw.mcu, &fw.dspHeader, &fw.dsp, &fw.config })
+            for (const uint8_t b : *section)
+                hash = (hash ^ b) * 16777619u;
+        char line[160];
+        std::snprintf (line, sizeof (line), "firmware received: mcu %zu dsp-header %zu dsp %zu config %zu fnv1a %08x",
+                       fw.mcu.size(), fw.dspHeader.size(), fw.dsp.size(), fw.config.size(), hash);
+        return line;
+    }
+
     void logReceived (const Bytes& frame, const char* label)
     {
         received.push_back (frame);
@@ -314,6 +329,8 @@ struct SimulatedReceiver::Impl
     {
         SimReplies out;
         const auto sub = firmware.command (params, out);
+        if (sub && *sub == 0x07)
+            logLines.push_back (firmwareDigestLine (firmware.image()));
         if (sub && faults.vanishesOnFirmware (*sub))
             vanishRequested = true;
         else if (sub && ! faults.silent)

@@ -1,0 +1,153 @@
+#include "cli/Batch.h"
+
+#include "cli/Console.h"
+#include "cli/LiveBoard.h"
+#include "cli/Session.h"
+#include "serial/PortTable.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <thread>
+
+namespace korvacli
+{
+namespace
+{
+    std::string notAPortText (const std::string& name)
+    {
+        return "\"" + name + "\" is not a serial port name (a device path, or COMn on Windows).";
+    }
+
+    /** A port the table cannot hold ends before its job: nothing was opened. */
+    int runOne (Output& out, int index, const std::string& name, const PortBody& body)
+    {
+        if (index < 0)
+        {
+            out.doc()["family"] = nullptr;
+            return out.finish (exitPortOpen, notAPortText (name));
+        }
+        Link link (index);
+        return body (out, link);
+    }
+
+    struct PortPart
+    {
+        std::string name;
+        int index = -1;
+        std::unique_ptr<Link> link;
+        std::unique_ptr<Output> out;
+        std::vector<std::string> lines;   // text held for the end while a live board shows the port
+        int exitCode = exitOk;
+    };
+}
+
+int combinedExitCode (const std::vector<int>& codes)
+{
+    for (const int code : codes)
+        if (code != exitOk)
+            return code;
+    return exitOk;
+}
+
+int runOnPorts (const char* command, bool json, const std::vector<std::string>& ports, const PortBody& body)
+{
+    enumeratePorts();
+
+    if (ports.size() == 1)
+    {
+        Output out (command, json);
+        out.doc()["port"] = ports.front();
+        return runOne (out, addPort (ports.front().c_str()), ports.front(), body);
+    }
+
+    Output all (command, json);
+    if (std::set<std::string> (ports.begin(), ports.end()).size() != ports.size())
+        return all.finish (exitUsage, "A port is named twice: each receiver takes one job at a time.");
+
+    std::vector<PortPart> parts (ports.size());
+    for (size_t i = 0; i < ports.size(); ++i)
+    {
+        parts[i].name = ports[i];
+        parts[i].index = addPort (ports[i].c_str());
+        parts[i].link = std::make_unique<Link> (parts[i].index);
+    }
+
+    std::unique_ptr<LiveBoard> board;
+    if (! json && isTerminal (stdout))
+    {
+        std::vector<const Link*> links;
+        for (const auto& p : parts)
+            links.push_back (p.link.get());
+        board = std::make_unique<LiveBoard> (ports, links);
+    }
+
+    for (size_t i = 0; i < parts.size(); ++i)
+    {
+        Output::BatchView view;
+        if (board != nullptr)
+        {
+            view.line = [&lines = parts[i].lines] (const std::string& text) { lines.push_back (text); };
+            view.state = [b = board.get(), i] (const std::string& state) { b->setState (i, state); };
+        }
+        parts[i].out = std::make_unique<Output> (command, json, parts[i].name, std::move (view));
+    }
+
+    {
+        std::vector<std::thread> threads;
+        for (auto& part : parts)
+            threads.emplace_back ([&part, &body]
+            {
+                if (part.index < 0)
+                {
+                    part.out->doc()["family"] = nullptr;
+                    part.exitCode = part.out->finish (exitPortOpen, notAPortText (part.name));
+                    return;
+                }
+                part.exitCode = body (*part.out, *part.link);
+            });
+        for (auto& t : threads)
+            t.join();
+    }
+
+    if (board != nullptr)
+    {
+        board->stop();
+        // What each port had to say, now that the live lines are done.
+        for (const auto& part : parts)
+        {
+            for (const auto& line : part.lines)
+                writeStdout (part.name + ": " + line + "\n");
+            const Json& doc = part.out->doc();
+            if (doc.contains ("message"))
+                writeStdout (part.name + ": " + doc["message"].get<std::string>() + "\n");
+            if (doc.contains ("error"))
+            {
+                std::fputs ((part.name + ": " + doc["error"].get<std::string>() + "\n").c_str(), stderr);
+                std::fflush (stderr);
+            }
+        }
+    }
+
+    std::vector<int> codes;
+    Json results = Json::array();
+    for (const auto& part : parts)
+    {
+        codes.push_back (part.exitCode);
+        results.push_back (part.out->orderedDocument());
+    }
+    all.doc()["results"] = results;
+
+    const int code = combinedExitCode (codes);
+    std::string summary;
+    if (code != exitOk)
+    {
+        const auto failed = std::count_if (codes.begin(), codes.end(), [] (int c) { return c != exitOk; });
+        const auto first = std::find_if (parts.begin(), parts.end(), [] (const PortPart& p) { return p.exitCode != exitOk; });
+        summary = std::to_string (failed) + " of " + std::to_string (parts.size()) + " ports failed; the exit status is "
+                + first->name + "'s.";
+    }
+    return all.finish (code, summary);
+}
+}
