@@ -14,6 +14,7 @@ namespace korvacli
         bool json = false;
         std::vector<std::string> ports;      // in the order given
         std::string image;                   // update's IMAGE
+        std::vector<std::string> skip;       // scan: ports never probed
         Family family = Family::automatic;
         bool familyGiven = false;
     };

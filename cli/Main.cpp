@@ -69,6 +69,9 @@ int main (int argc, char** argv)
     auto* scan = app.add_subcommand ("scan", "probe every port (and any PORT named) at both families' rates and list the receivers found");
     scan->add_option ("PORT", common.ports, "ports to probe besides those listed (a console is probed only when named)");
     scan->add_flag ("--all", scanAll, "list the ports where nothing answered too");
+    scan->add_option ("--skip", common.skip, "never probe this port (a console or a device another program drives; "
+                                             "Windows cannot tell a console); repeatable")
+        ->allow_extra_args (false);
 
     auto* detect = app.add_subcommand ("detect", "detect the receiver on each PORT: type, model, version");
     portArguments (detect);

@@ -108,7 +108,7 @@ namespace
     }
 }
 
-std::vector<ScanEntry> scanPorts (const std::vector<std::string>& named)
+std::vector<ScanEntry> scanPorts (const std::vector<std::string>& named, const std::vector<std::string>& skip)
 {
     const int listed = enumeratePorts();
 
@@ -134,6 +134,19 @@ std::vector<ScanEntry> scanPorts (const std::vector<std::string>& named)
         }
     }
 
+    // A port to leave alone is found by what the table makes of its name.
+    std::vector<int> skipped;
+    for (const auto& name : skip)
+    {
+        const int index = addPort (name.c_str());
+        skipped.push_back (index);
+        if (index >= 0 && std::find (indexes.begin(), indexes.end(), index) == indexes.end())
+        {
+            indexes.push_back (index);
+            wasNamed.push_back (false);
+        }
+    }
+
     std::vector<ScanEntry> entries (indexes.size());
     std::vector<std::thread> probes;
     for (size_t i = 0; i < indexes.size(); ++i)
@@ -141,6 +154,12 @@ std::vector<ScanEntry> scanPorts (const std::vector<std::string>& named)
         const char* device = portDeviceName (indexes[i]);
         entries[i].port = portDisplayName (indexes[i]);
 
+        if (std::find (skipped.begin(), skipped.end(), indexes[i]) != skipped.end())
+        {
+            entries[i].state = ScanEntry::State::skipped;
+            entries[i].reason = "named with --skip";
+            continue;
+        }
         if (! wasNamed[i] && device != nullptr && isSystemConsole (device))
         {
             entries[i].state = ScanEntry::State::skipped;
@@ -161,7 +180,7 @@ int scanCommand (const CommonOptions& options, bool all)
     if (! options.json)
         out.note ("probing every port at both families' rates; this takes a few seconds");
 
-    const auto entries = scanPorts (options.ports);
+    const auto entries = scanPorts (options.ports, options.skip);
 
     Json list = Json::array();
     for (const auto& e : entries)

@@ -23,8 +23,9 @@ namespace korvacli
         std::string reason;        // with skipped and unavailable: why, in words
     };
 
-    /** Probes the table's ports and the named ones, in the table's order. */
-    std::vector<ScanEntry> scanPorts (const std::vector<std::string>& named);
+    /** Probes the table's ports and the named ones, in the table's order, but
+        none of skip (listed as skipped). */
+    std::vector<ScanEntry> scanPorts (const std::vector<std::string>& named, const std::vector<std::string>& skip = {});
 
     /** Lists the receivers found (and, with all, every port probed). */
     int scanCommand (const CommonOptions& options, bool all);

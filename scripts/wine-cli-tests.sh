@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs korva.exe (the MinGW build, see wine-tests.sh) under Wine against the
 # native simulated receivers on COM ports: Wine's COMn is linked to the pty of a
-# korva-sim of each family. Checks ports, detect (each family, and auto) and an
-# update, as text and as JSON, with their exit codes. Exits non-zero on failure.
+# korva-sim of each family. Checks ports, detect (each family, and auto), an
+# update, an update of two receivers at once and scan, as text and as JSON, with
+# their exit codes. Exits non-zero on failure.
 #
 #   scripts/wine-cli-tests.sh     # after scripts/build.sh (korva-sim, korva-mkimage)
 set -euo pipefail
@@ -12,6 +13,7 @@ build=${KORVA_WIN_BUILD:-$root/build-win}
 native=${KORVA_NATIVE_BUILD:-$root/build}
 com=${KORVA_WINE_CLI_COM:-52}      # apart from the ports wine-tests.sh uses
 f1_com=$((com + 1))
+second_com=$((com + 2))            # a second Rulko, for two receivers at once
 sim=$native/tools/simulator/korva-sim
 mkimage=$native/tools/imagebuilder/korva-mkimage
 
@@ -43,17 +45,19 @@ pids=()
 cleanup() {
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
     wineserver -k 2>/dev/null || true
-    rm -f "$WINEPREFIX/dosdevices/com$com" "$WINEPREFIX/dosdevices/com$f1_com"
+    rm -f "$WINEPREFIX/dosdevices/com$com" "$WINEPREFIX/dosdevices/com$f1_com" "$WINEPREFIX/dosdevices/com$second_com"
     rm -rf "$scratch"
 }
 trap cleanup EXIT
 
-# A Rulko on COM$com and a zVARNELO7QX on COM$f1_com.
+# A Rulko on COM$com, a zVARNELO7QX on COM$f1_com, another Rulko on COM$second_com.
 "$sim" --type f0 --link "$scratch/com$com" >"$scratch/sim-f0.log" 2>&1 &
 pids+=($!)
 "$sim" --type f1 --link "$scratch/com$f1_com" >"$scratch/sim-f1.log" 2>&1 &
 pids+=($!)
-for n in "$com" "$f1_com"; do
+"$sim" --type f0 --link "$scratch/com$second_com" >"$scratch/sim-f0b.log" 2>&1 &
+pids+=($!)
+for n in "$com" "$f1_com" "$second_com"; do
     for _ in $(seq 100); do [ -e "$scratch/com$n" ] && break; sleep 0.05; done
     [ -e "$scratch/com$n" ] || { echo "wine-cli-tests: no pty at $scratch/com$n" >&2; exit 2; }
     ln -sfn "$scratch/com$n" "$WINEPREFIX/dosdevices/com$n"
@@ -98,6 +102,16 @@ check "detect zVARNELO7QX as rulko" 4 "'but a zVARNELO7QX answers' in out" -- de
 check "read" 0 "$last_json['settings']['name'] == 'Rulko'" -- read "COM$com" --json
 check "update" 0 "'Update firmware is done [success]' in out and '100%' in out" -- update "COM$com" rulko.bin
 check "update --json" 0 "$last_json['ok'] and any('\"percent\":100' in l for l in out.splitlines())" -- update "COM$com" rulko.bin --json
+check "update of two at once" 0 "[r['port'] for r in $last_json['results']] == ['COM$com', 'COM$second_com'] and all(r['ok'] for r in $last_json['results'])" -- update "COM$com" "COM$second_com" rulko.bin --json
+
+# Wine maps the machine's own serial ports (/dev/ttyS*, here the system's console)
+# to COM names, and Windows cannot tell a console: scan leaves them alone by name.
+skips=()
+for l in "$WINEPREFIX"/dosdevices/com*; do
+    case $(readlink "$l") in /dev/*) n=${l##*/com}; skips+=(--skip "COM$n") ;; esac
+done
+scan_found="{e['port']: e.get('model') for e in $last_json['ports'] if e['state'] == 'receiver'}"
+check "scan" 0 "$scan_found == {'COM$com': 'Rulko', 'COM$f1_com': 'zVARNELO7QX', 'COM$second_com': 'Rulko'}" -- scan --json "${skips[@]}"
 check "no such port" 3 "'COM99' in out" -- detect COM99
 check "not a port name" 3 "'not a serial port name' in out" -- detect /dev/ttyUSB0
 

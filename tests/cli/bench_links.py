@@ -3,6 +3,7 @@ updates 1, 4 and 8 simulated receivers (paced at 921600 baud) with a ~256 kB
 image, and scans 16 ports of which half are silent. Prints ROW lines.
 
     python3 tests/cli/bench_links.py build/bin/korva build/tools/simulator/korva-sim IMAGEBUILDER
+    KORVA_BENCH_LINKS="1 16 32" ...     # other receiver counts (the first is the CPU reference)
 """
 
 import json
@@ -73,7 +74,8 @@ def main():
         print(f"image            {os.path.getsize(image)} bytes")
 
         cpu_alone = None
-        for count in (1, 4, 8):
+        counts = [int(n) for n in os.environ.get("KORVA_BENCH_LINKS", "1 4 8").split()]
+        for count in counts:
             sims = [start_sim(tmp, f"u{count}-{i}", "--type", "f0", "--wire-speed") for i in range(count)]
             result, wall, cpu = timed(["update", *(s[0] for s in sims), image, "--json"])
             stop(sims)

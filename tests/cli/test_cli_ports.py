@@ -161,6 +161,15 @@ class Scan(CliTest):
         self.assertNotIn(silent.link, result.stdout)
         self.assertIn("DORU-415QX", result.stdout)
 
+        # A port named with --skip is never probed (Windows cannot tell a console).
+        before = sims[1].output()
+        result = korva("scan", sims[0].link, "--skip", sims[1].link, "--json")
+        entries = {e["port"]: e for e in json.loads(result.stdout)["ports"]}
+        self.assertEqual(entries[sims[1].link]["state"], "skipped")
+        self.assertEqual(entries[sims[0].link]["state"], "receiver")
+        time.sleep(0.2)
+        self.assertEqual(sims[1].output(), before)
+
     def test_no_port_uses_the_only_receiver_and_refuses_to_guess(self):
         one = self.sim("f2", name="one")
         env = dict(os.environ, KORVA_EXTRA_PORTS=one.link)
