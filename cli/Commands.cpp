@@ -3,7 +3,6 @@
 #include "cli/Batch.h"
 #include "cli/Console.h"
 #include "cli/Output.h"
-#include "cli/PortInfo.h"
 #include "cli/SettingsDocument.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/FirmwareTransfer.h"
@@ -12,6 +11,7 @@
 #include "jobs/SettingsForm.h"
 #include "jobs/TextRules.h"
 #include "protocol/TraceSink.h"
+#include "serial/PortDescription.h"
 #include "serial/PortTable.h"
 
 #include <algorithm>
@@ -422,38 +422,41 @@ int portsCommand (const CommonOptions& options)
     {
         const std::string display = portDisplayName (i);
         const std::string device = portDeviceName (i);
-        const auto info = portInfo (device);
+        const auto info = portDescription (i);
+        const auto text = info.text();
+        auto orNull = [] (const std::string& s) { return s.empty() ? Json() : Json (s); };
 
         Json p;
         p["name"] = display;
         p["device"] = device;
-        p["driver"] = info.driver.empty() ? Json() : Json (info.driver);
-        p["rfcomm"] = info.rfcomm;
+        p["description"] = orNull (text);
+        p["driver"] = orNull (info.driver);
+        p["rfcomm"] = info.kind == PortKind::bluetooth && device.find ("rfcomm") != std::string::npos;
         if (! info.usbVendor.empty())
         {
-            p["usb"] = { { "vendor", info.usbVendor }, { "product", info.usbProduct }, { "serial", info.usbSerial },
+            p["usb"] = { { "vendor", info.usbVendor }, { "product", info.usbProduct }, { "serial", info.serialNumber },
                          { "manufacturer", info.manufacturer }, { "productName", info.product } };
         }
         else
         {
             p["usb"] = nullptr;
         }
+        if (info.kind == PortKind::bluetooth)
+        {
+            const char* direction = info.direction == BluetoothDirection::outgoing ? "outgoing"
+                                  : info.direction == BluetoothDirection::incoming ? "incoming" : nullptr;
+            p["bluetooth"] = { { "direction", direction != nullptr ? Json (direction) : Json() },
+                               { "address", orNull (info.remoteAddress) }, { "name", orNull (info.remoteName) } };
+        }
+        else
+        {
+            p["bluetooth"] = nullptr;
+        }
+        p["stableName"] = orNull (info.stableName);
+        p["console"] = info.console;
         list.push_back (p);
 
-        std::string line = display;
-        if (info.rfcomm)
-            line += "  bluetooth rfcomm";
-        if (! info.usbVendor.empty())
-        {
-            line += "  usb " + info.usbVendor + ":" + info.usbProduct;
-            if (! info.product.empty())
-                line += " \"" + (info.manufacturer.empty() ? "" : info.manufacturer + " ") + info.product + "\"";
-            if (! info.usbSerial.empty())
-                line += "  serial " + info.usbSerial;
-        }
-        if (! info.driver.empty())
-            line += "  driver " + info.driver;
-        out.line (line);
+        out.line (text.empty() ? display : display + "  " + text);
     }
 
     out.doc()["ports"] = list;

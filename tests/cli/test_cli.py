@@ -96,7 +96,7 @@ class Commands(CliTest):
         env = dict(os.environ, KORVA_EXTRA_PORTS=sim.link + ":" + os.path.join(self.tmp, "absent"))
         result = korva("ports", env=env)
         self.assertExit(result, 0)
-        self.assertIn(sim.link, result.stdout.splitlines())
+        self.assertTrue(any(l.split()[0] == sim.link for l in result.stdout.splitlines()))
         self.assertNotIn("absent", result.stdout)
 
         result = korva("ports", "--json", env=env)
@@ -105,9 +105,13 @@ class Commands(CliTest):
         self.assertEqual(doc["command"], "ports")
         self.assertTrue(doc["ok"])
         entry = next(p for p in doc["ports"] if p["name"] == sim.link)
-        self.assertEqual(set(entry), {"name", "device", "driver", "rfcomm", "usb"})
+        self.assertEqual(set(entry), {"name", "device", "description", "driver", "rfcomm", "usb", "bluetooth",
+                                      "stableName", "console"})
         self.assertEqual(entry["device"], sim.link)
+        self.assertEqual(entry["description"], "pseudo-terminal")
         self.assertIsNone(entry["usb"])
+        self.assertFalse(entry["console"])
+        self.assertIn(sim.link + "  pseudo-terminal", korva("ports", env=env).stdout.splitlines())
 
     def test_detect_read_write_restore_on_every_type(self):
         for kind in ("f0", "f1", "f2"):
