@@ -30,16 +30,24 @@ void MainComponent::comboBoxChanged (juce::ComboBox* box)
 
     const int index = portSelector.getSelectedItemIndex();
     link.portIndex = index;
+    showPortHelp (index);
 
     if (index == -1)
         return;
 
     selectedPortName = portSelector.getItemText (index);
 
+    // The family named last time for this port answers on Return.
+    const auto remembered = portMemory.slowBaudFor (selectedPortName);
+    const auto answerOnReturn = [&remembered] (bool slow)
+    {
+        return remembered == slow ? juce::KeyPress (juce::KeyPress::returnKey) : juce::KeyPress();
+    };
+
     juce::AlertWindow question ("Device type", "Select the connected device type",
                                 juce::MessageBoxIconType::QuestionIcon, nullptr);
-    question.addButton ("zVARNELO7QX", 1);
-    question.addButton ("Rulko/DORU-QX", 0);
+    question.addButton ("zVARNELO7QX", 1, answerOnReturn (true));
+    question.addButton ("Rulko/DORU-QX", 0, answerOnReturn (false));
 
     // Closing the box without a choice selects the fast family.
     {

@@ -48,7 +48,7 @@ std::atomic<MainComponent*> MainComponent::thePanel { nullptr };
 
 MainComponent::MainComponent()
 {
-    portSelector.setTooltip ("Select Korva Bluetooth serial port. F5 to refresh list");
+    portSelector.setTooltip (portSelectorHelp);
     portSelector.addListener (this);
 
     setUpLabel (portLabel, "Port:");

@@ -12,6 +12,8 @@
 #include "panel/EventLogView.h"
 #include "panel/FwComponent.h"
 #include "panel/LogLineQueue.h"
+#include "panel/PortMemory.h"
+#include "panel/PortSelector.h"
 #include "protocol/Job.h"
 #include "protocol/TraceSink.h"
 
@@ -46,6 +48,9 @@ public:
 
     /** The form mode last applied: 0 no device, 1 type 0xF0, 2 type 0xF1, 3 type 0xF2. */
     static int panelState() noexcept { return currentPanelState; }
+
+    /** The port selector's help text; the chosen port's description follows it. */
+    static constexpr const char* portSelectorHelp = "Select Korva Bluetooth serial port. F5 to refresh list";
 
     /** The one panel, or nullptr before construction and from the start of destruction. */
     static MainComponent* panelPointer() noexcept;
@@ -102,6 +107,9 @@ private:
     /** Ends a running Listen job at once, with nothing to report. */
     void stopListen();
 
+    /** The selector's help text, followed by the description of port index. */
+    void showPortHelp (int index);
+
     /** While a modal question or the file chooser is open, the port list holds still. */
     bool refreshHeld() const;
 
@@ -120,7 +128,8 @@ private:
     FwComponent fwComponent { link.updateProgress };
     juce::DialogWindow::LaunchOptions progressWindowOptions;
 
-    juce::ComboBox portSelector;
+    PortSelector portSelector;
+    PortMemory portMemory;        // the family named for each port, kept between runs
     juce::Label portLabel, deviceLabel, deviceReadout, versionLabel, versionReadout;
     juce::Label nameLabel, nameField, pinLabel, pinField;
     juce::Label stereoLabel;

@@ -4,6 +4,7 @@
 
 #include "panel/BtThread.h"
 #include "protocol/DeviceState.h"
+#include "serial/PortDescription.h"
 #include "serial/PortTable.h"
 
 namespace
@@ -81,6 +82,12 @@ void MainComponent::refreshPortList()
     portSelector.clear (juce::sendNotificationAsync);
     portNames.clear();
 
+    // What each port is: read by the port table once per port, so a changed list costs little.
+    juce::StringArray descriptions;
+    for (int i = 0; i < n; ++i)
+        descriptions.add (juce::String::fromUTF8 (portDescription (i).text().c_str()));
+    portSelector.setDescriptions (descriptions);
+
     if (n == 0)
     {
         clearDevice();
@@ -109,6 +116,14 @@ void MainComponent::refreshPortList()
         link.portIndex = -1;
         clearDevice();
     }
+    showPortHelp (link.portIndex);
+}
+
+void MainComponent::showPortHelp (int index)
+{
+    // The help text names the chosen port's kind: the box itself shows only its name.
+    const auto description = portSelector.descriptionOf (index);
+    portSelector.setTooltip (juce::String (portSelectorHelp) + (description.isEmpty() ? "" : "\n" + description));
 }
 
 bool MainComponent::refreshHeld() const

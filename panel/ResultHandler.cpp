@@ -39,6 +39,10 @@ void MainComponent::handleAsyncUpdate()
     {
         detectedPort = worker->portIndex;
         detectedDevice = portDeviceIdentity (worker->portIndex);
+
+        // The family that found a receiver here is the one to offer first next time.
+        if (const char* name = portDisplayName (worker->portIndex))
+            portMemory.remember (juce::String::fromUTF8 (name), worker->slowBaud);
     }
 
     juce::String message (outcome.message);

@@ -187,8 +187,9 @@ class Session:
     """The application, optionally with a simulated receiver whose port it
     lists, each in a private temporary home; ended with close()."""
 
-    def __init__(self, app, sim=None, sim_args=(), cwd=None, second_sim_args=None):
-        self.tmp = tempfile.mkdtemp(prefix="korva-e2e-")
+    def __init__(self, app, sim=None, sim_args=(), cwd=None, second_sim_args=None, home=None):
+        # home: a home kept from an earlier session (its settings, its port's name).
+        self.tmp = home or tempfile.mkdtemp(prefix="korva-e2e-")
         self.app = None
         self.sim = None
         self.sim2 = None

@@ -4,9 +4,11 @@ name, restore the defaults, re-read and re-detect with F3 and F5, and open the
 hidden event log."""
 
 import os
+import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -117,6 +119,35 @@ class DeviceJobsTest(unittest.TestCase):
         desktop.wait_for(lambda: "< Cmd: 0129fc0300b501" in self.sim_output(), what="the PIN switch read")
         time.sleep(0.5)
         desktop.screenshot("hci-form", self.window)
+
+    def test_the_family_found_on_a_port_answers_on_return_after_a_restart(self):
+        home = tempfile.mkdtemp(prefix="korva-e2e-home-")
+        settings = os.path.join(home, ".config", "korva-bluetooth-manager", "ports.settings")
+        os.makedirs(os.path.dirname(settings))
+        with open(settings, "w") as f:
+            f.write("<PROPERTIES><VALUE name=")     # corrupt: ignored, then written afresh
+        try:
+            for run in range(2):
+                self.session = desktop.Session(APP, SIM, ["--type", "f1", "--name", "Van"], home=home)
+                self.window = self.session.window
+                time.sleep(0.5)
+                if run == 0:
+                    self.choose_simulated_port("left")     # zVARNELO7QX, named by the user
+                else:
+                    desktop.click(self.window, 210, 30)
+                    time.sleep(0.4)
+                    desktop.run("xdotool", "key", "Up", "Return")
+                    box = desktop.wait_window("Device type")
+                    time.sleep(0.3)
+                    desktop.screenshot("device-type-remembered")
+                    desktop.key(box, "Return")             # the family found here last time
+                desktop.answer_box("Korva Bluetooth device found", "only")
+                self.wait_height(237)                      # the zVARNELO7QX form
+                self.session.close()
+            with open(settings) as f:
+                self.assertIn('name="family ' + os.path.join(home, "sim-port") + '" val="zvarnelo"', f.read())
+        finally:
+            shutil.rmtree(home, ignore_errors=True)
 
     def test_wrong_family_finds_nothing(self):
         self.start("f0", "Kitchen")

@@ -90,7 +90,11 @@ void ModalResponder::timerCallback()
 
     for (auto* child : alert->getChildren())
         if (auto* button = dynamic_cast<juce::TextButton*> (child))
+        {
             box.buttons.add (button->getButtonText());
+            if (button->isRegisteredForShortcut (juce::KeyPress (juce::KeyPress::returnKey)))
+                box.returnAnswers = button->getButtonText();
+        }
 
     seen.push_back (box);
 

@@ -12,6 +12,8 @@
 #include "GuiTestSupport.h"
 #include "PanelAccess.h"
 #include "panel/BtThread.h"
+#include "panel/PortMemory.h"
+#include "panel/PortSelector.h"
 #include "protocol/DeviceState.h"
 #include "serial/PortTable.h"
 #include "tests/TestResets.h"
@@ -319,4 +321,105 @@ TEST_F (PortList, NothingButDetectReachesAnUndetectedPort)
     panel->startDetect (MainComponentTestAccess (*panel).link().portIndex);
     EXPECT_NE (panel->getWorker(), nullptr) << "detect is always allowed";
     waitForNoJob();
+}
+
+//==============================================================================
+// What each port is, in the list and in the help text; the family remembered per port.
+
+TEST_F (PortList, TheListSaysWhatEachPortIsAndTheBoxKeepsItsName)
+{
+    auto& a = addPty ("portA");
+    setExtraPorts ({ &a });
+
+    ModalResponder responder;
+    panel = std::make_unique<MainComponent>();
+    pump (200);
+
+    MainComponentTestAccess access (*panel);
+    auto& box = dynamic_cast<PortSelector&> (access.portSelector());
+    const int item = baseline;   // listed after this machine's own ports
+    EXPECT_EQ (box.getItemText (item), a.link) << "the box shows the bare name";
+    EXPECT_EQ (box.descriptionOf (item), "pseudo-terminal");
+    EXPECT_EQ (box.listText (item), a.link + "  -  pseudo-terminal");
+    EXPECT_EQ (box.getTooltip(), MainComponent::portSelectorHelp) << "nothing chosen: the help alone";
+
+    // The list opens wider than the box when its lines need it.
+    auto isPopup = [&] (juce::Component* c) { return c != panel.get() && c->isOnDesktop() && c->isShowing()
+                                                     && dynamic_cast<juce::TooltipWindow*> (c) == nullptr; };
+    panel->setVisible (true);
+    panel->addToDesktop (0);
+    box.showPopup();
+    juce::Component* popup = nullptr;
+    ASSERT_TRUE (pumpUntil ([&]
+    {
+        for (int i = 0; i < juce::Desktop::getInstance().getNumComponents(); ++i)
+            if (auto* c = juce::Desktop::getInstance().getComponent (i); isPopup (c))
+                popup = c;
+        return popup != nullptr;
+    }, 3000));
+    EXPECT_GT (popup->getWidth(), box.getWidth());
+    saveSnapshot (*popup, "port-list-descriptions");
+    juce::PopupMenu::dismissAllActiveMenus();
+    pump (100);
+
+    responder.answerNext ("Rulko/DORU-QX");
+    box.setSelectedId (item + 1, juce::sendNotificationSync);
+    EXPECT_EQ (box.getText(), a.link);
+    EXPECT_EQ (box.getTooltip(), juce::String (MainComponent::portSelectorHelp) + "\npseudo-terminal");
+    waitForNoJob();
+}
+
+TEST_F (PortList, TheRememberedFamilyAnswersOnReturn)
+{
+    auto& a = addPty ("portA");
+    setExtraPorts ({ &a });
+
+    ModalResponder responder;
+    for (const auto& [remembered, returnAnswers] : { std::pair<int, const char*> { -1, "" }, { 1, "zVARNELO7QX" },
+                                                     { 0, "Rulko/DORU-QX" } })
+    {
+        if (remembered >= 0)
+            PortMemory().remember (a.link, remembered == 1);
+
+        panel = std::make_unique<MainComponent>();
+        pump (200);
+        responder.seen.clear();
+        MainComponentTestAccess (*panel).portSelector().setSelectedId (baseline + 1, juce::sendNotificationSync);
+        ASSERT_EQ (responder.seen.size(), 1u);
+        EXPECT_EQ (responder.seen[0].title, "Device type");
+        EXPECT_EQ (responder.seen[0].returnAnswers, returnAnswers) << remembered;
+        waitForNoJob();
+        panel.reset();
+    }
+}
+
+TEST (PortMemory, KeepsAnswersAndShrugsOffABadFile)
+{
+    const auto dir = juce::File::createTempFile ("korva-memory");
+    dir.createDirectory();
+    const auto file = dir.getChildFile ("sub/ports.settings");
+
+    EXPECT_FALSE (PortMemory (file).slowBaudFor ("COM5").has_value()) << "no file yet";
+    PortMemory (file).remember ("COM5", true);
+    PortMemory (file).remember ("/dev/ttyUSB0", false);
+    EXPECT_EQ (PortMemory (file).slowBaudFor ("COM5"), std::optional<bool> (true));
+    EXPECT_EQ (PortMemory (file).slowBaudFor ("/dev/ttyUSB0"), std::optional<bool> (false));
+
+    // Corrupt: ignored, then written afresh.
+    file.replaceWithText ("<PROPERTIES><VALUE name=\"family COM5\" val");
+    PortMemory corrupt (file);
+    EXPECT_FALSE (corrupt.slowBaudFor ("COM5").has_value());
+    EXPECT_NE (juce::parseXML (file), nullptr) << "rewritten as a valid file";
+    corrupt.remember ("COM5", false);
+    EXPECT_EQ (PortMemory (file).slowBaudFor ("COM5"), std::optional<bool> (false));
+
+    // Not a file at all: nothing is known, nothing fails.
+    file.deleteFile();
+    file.createDirectory();
+    PortMemory unusable (file);
+    EXPECT_FALSE (unusable.slowBaudFor ("COM5").has_value());
+    unusable.remember ("COM5", true);
+    EXPECT_TRUE (file.isDirectory());
+
+    dir.deleteRecursively();
 }
