@@ -1,6 +1,8 @@
 // Port descriptions on Windows: what SetupAPI's Ports class says about each
 // present port, matched to the table by the port name its driver registered
-// ("PortName" in the device's key). Nothing here opens a port.
+// ("PortName" in the device's key). Only present devices: an adapter that was
+// plugged in once keeps its device, and its port name, after it is gone.
+// Nothing here opens a port.
 //
 // Read once per port: the first description asked for that the cache lacks
 // reads every Ports device at once and keeps all of them, and "nothing known"

@@ -5,8 +5,11 @@
 // checks what portDescription reads. The devices are removed at the end, and
 // leftovers of an interrupted run before the start.
 //
-// Wine lists a device registered through SetupDiRegisterDeviceInfo as present
-// (DIGCF_PRESENT), as Windows does while its driver runs; no driver is needed.
+// Wine 8 lists every device of the class whether or not DIGCF_PRESENT is
+// asked for (it filters only device interfaces by presence, and ignores even a
+// "Phantom" value), so these devices count as present without a driver. On
+// Windows the flag keeps out the ports of adapters no longer plugged in, which
+// keep their PortName; that filtering is not tested here.
 
 #include "serial/PortDescription.h"
 #include "serial/PortTable.h"
