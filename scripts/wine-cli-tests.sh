@@ -40,10 +40,26 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineserver -w
 fi
 
+# Ports devices as Windows keeps them in the registry (see below).
+ports_class='{4D36E978-E325-11CE-BFC1-08002BE10318}'
+usb_key="HKLM\\System\\CurrentControlSet\\Enum\\USB\\VID_0403&PID_6001\\KORVACLI$com"
+bt_key="HKLM\\System\\CurrentControlSet\\Enum\\BTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&0002\\7&1A2B3C4D&0&00127F0A0B0C_C00000000"
+bt_name_key='HKLM\System\CurrentControlSet\Services\BTHPORT\Parameters\Devices\00127f0a0b0c'
+forget_devices() {
+    for key in "$usb_key" "$bt_key" "$bt_name_key"; do wine reg delete "$key" /f >/dev/null 2>&1 || true; done
+}
+register_port() {   # KEY COM FRIENDLY_NAME HARDWARE_ID
+    wine reg add "$1" /v ClassGUID /t REG_SZ /d "$ports_class" /f >/dev/null 2>&1
+    wine reg add "$1" /v FriendlyName /t REG_SZ /d "$3" /f >/dev/null 2>&1
+    wine reg add "$1" /v HardwareID /t REG_MULTI_SZ /d "$4" /f >/dev/null 2>&1
+    wine reg add "$1\\Device Parameters" /v PortName /t REG_SZ /d "COM$2" /f >/dev/null 2>&1
+}
+
 scratch=$(mktemp -d /tmp/korva-wine-cli-XXXXXX)
 pids=()
 cleanup() {
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    forget_devices
     wineserver -k 2>/dev/null || true
     rm -f "$WINEPREFIX/dosdevices/com$com" "$WINEPREFIX/dosdevices/com$f1_com" "$WINEPREFIX/dosdevices/com$second_com"
     rm -rf "$scratch"
@@ -63,6 +79,15 @@ for n in "$com" "$f1_com" "$second_com"; do
     ln -sfn "$scratch/com$n" "$WINEPREFIX/dosdevices/com$n"
     wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "$scratch/com$n" /f >/dev/null 2>&1
 done
+
+# What Device Manager would know about two of them, written where Windows keeps
+# it and read back through Wine's SetupAPI: the Rulko behind an FTDI adapter,
+# the zVARNELO7QX on the outgoing port of a Bluetooth link.
+forget_devices
+register_port "$usb_key" "$com" "USB Serial Port (COM$com)" 'USB\VID_0403&PID_6001&REV_0600'
+register_port "$bt_key" "$f1_com" "Standard Serial over Bluetooth link (COM$f1_com)" 'BTHENUM\{00001101-0000-1000-8000-00805f9b34fb}_LOCALMFG&0002'
+wine reg add "$bt_name_key" /v Name /t REG_BINARY /d "$(printf 'zVARNELO7QX\0' | od -An -tx1 | tr -d ' \n')" /f >/dev/null 2>&1
+
 wineserver -k 2>/dev/null || true
 wineserver -w
 
@@ -95,6 +120,12 @@ last_json='json.loads(out.strip().splitlines()[-1])'
 check "--version" 0 "out.strip() == 'korva 1.0.0' or out.startswith('korva ')" -- --version
 check "ports" 0 "'COM$com' in out.split() and 'COM$f1_com' in out.split()" -- ports
 check "ports --json" 0 "any(p['name'] == 'COM$com' for p in $last_json['ports'])" -- ports --json
+listed="{p['name']: p for p in $last_json['ports']}"
+check "ports --json: every port has a description" 0 "all('description' in p for p in $last_json['ports'])" -- ports --json
+check "ports --json: a USB adapter" 0 "[$listed['COM$com']['usb'][k] for k in ('vendor', 'product', 'serial')] == ['0403', '6001', 'KORVACLI$com'] and $listed['COM$com']['description'] == 'USB Serial Port (COM$com) [0403:6001], serial KORVACLI$com' and $listed['COM$com']['bluetooth'] is None" -- ports --json
+check "ports --json: an outgoing Bluetooth port" 0 "$listed['COM$f1_com']['bluetooth'] == {'direction': 'outgoing', 'address': '00:12:7F:0A:0B:0C', 'name': 'zVARNELO7QX'} and $listed['COM$f1_com']['usb'] is None" -- ports --json
+check "ports --json: a port Device Manager does not know" 0 "$listed['COM$second_com']['description'] is None" -- ports --json
+check "ports: descriptions" 0 "'COM$com  USB Serial Port (COM$com) [0403:6001], serial KORVACLI$com' in out and 'outgoing to zVARNELO7QX (00:12:7F:0A:0B:0C)' in out" -- ports
 check "detect COM$com" 0 "'Rulko' in out and '1.05' in out" -- detect "COM$com"
 check "detect --json" 0 "$last_json['device'] == {'typeCode': '0xF0', 'model': 'Rulko', 'version': '1.05'}" -- detect "COM$com" --json
 check "detect zVARNELO7QX, auto" 0 "$last_json['device']['model'] == 'zVARNELO7QX'" -- detect "COM$f1_com" --json

@@ -351,6 +351,7 @@ int enumeratePortsFromList (const char* dosDeviceNames, std::size_t length)
         e.held = false;
     }
     t.count = found;
+    forgetUnlistedPortDescriptions (numbers, found);
     return found;
 }
 
