@@ -75,7 +75,7 @@ int runOnPorts (const char* command, bool json, const std::vector<std::string>& 
     }
 
     std::unique_ptr<LiveBoard> board;
-    if (! json && isTerminal (stdout))
+    if (! json && isTerminal (stdout) && enableCursorMovement())
     {
         std::vector<const Link*> links;
         for (const auto& p : parts)

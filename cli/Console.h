@@ -28,6 +28,10 @@ namespace korvacli
     /** True when stream is a terminal. */
     bool isTerminal (std::FILE* stream);
 
+    /** Lets the terminal on standard output move the cursor up for redrawn lines
+        (the Windows console needs asking); false when it cannot. */
+    bool enableCursorMovement();
+
     /** Columns of the terminal on standard output: the system's figure, else
         COLUMNS, else 80. */
     int terminalColumns();

@@ -54,6 +54,11 @@ bool isTerminal (std::FILE* stream)
     return ::isatty (::fileno (stream)) != 0;
 }
 
+bool enableCursorMovement()
+{
+    return true;   // terminals here take the ANSI sequences as they are
+}
+
 int systemTerminalColumns()
 {
     winsize size {};

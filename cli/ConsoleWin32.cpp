@@ -45,6 +45,16 @@ bool isTerminal (std::FILE* stream)
     return ::_isatty (::_fileno (stream)) != 0;
 }
 
+bool enableCursorMovement()
+{
+    const HANDLE out = ::GetStdHandle (STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (! ::GetConsoleMode (out, &mode))
+        return false;
+    return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0
+        || ::SetConsoleMode (out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
 int systemTerminalColumns()
 {
     CONSOLE_SCREEN_BUFFER_INFO info {};
