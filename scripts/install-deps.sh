@@ -14,6 +14,7 @@ packages=(
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 libz-mingw-w64-dev
     libcli11-dev nlohmann-json3-dev
     lintian librsvg2-bin dpkg-dev zip python3
+    appstream bash-completion nsis
 )
 
 missing=()
