@@ -38,6 +38,7 @@ OutFile "${OUTFILE}"
 InstallDir ""
 ShowInstDetails nevershow
 ShowUninstDetails nevershow
+BrandingText "${PRODUCT} ${VERSION}"
 
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey "ProductName" "${PRODUCT}"
@@ -51,6 +52,9 @@ VIAddVersionKey "LegalCopyright" "GPL-3.0"
 !define MUI_UNICON "${ICON}"
 !define MUI_COMPONENTSPAGE_NODESC
 !define MUI_FINISHPAGE_RUN "$INSTDIR\${APP_EXE}"
+; The GPL is no agreement to accept: the page informs and goes on with Next.
+!define MUI_LICENSEPAGE_TEXT_BOTTOM "The GNU GPL lets you use, study, share and change the program. You need not accept it to install."
+!define MUI_LICENSEPAGE_BUTTON "$(^NextBtn)"
 !insertmacro MUI_PAGE_LICENSE "${FILES}\LICENSE.txt"
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_DIRECTORY
