@@ -13,7 +13,8 @@ packages=(
     xvfb openbox xdotool x11-utils imagemagick socat fonts-dejavu-core
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 libz-mingw-w64-dev
     libcli11-dev nlohmann-json3-dev
-    lintian librsvg2-bin dpkg-dev zip python3
+    lintian librsvg2-bin dpkg-dev patch zip python3
+    appstream bash-completion nsis
 )
 
 missing=()

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds the Debian package (the window application, korva, desktop entry,
-# icons, man pages) and the Windows .zip (korva.exe and its README), then
-# checks them: lintian on the .deb (an error fails; so does a warning, as none
-# is expected and each would need its reason written here), and the package
-# extracted into a temporary root must run `korva --version` and open the
-# window (under a test display). Exits non-zero on any failure.
+# icons, AppStream metadata, bash completion, man pages) and the Windows .zip
+# (korva.exe and its README), then checks them: lintian on the .deb (an error
+# fails; so does a warning, as none is expected and each would need its reason
+# written here), and the package extracted into a temporary root must run
+# `korva --version`, open the window (under a test display), pass
+# `appstreamcli validate` and complete korva's commands and ports in bash.
+# Exits non-zero on any failure.
 #
 #   scripts/package.sh         # packages land in build/packages/
 set -euo pipefail
@@ -63,6 +65,19 @@ KORVA_PACKAGED_APP="$scratch/root/usr/bin/korva-bluetooth-manager" scripts/with-
     echo "package: no window appeared" >&2
     exit 1'
 echo "package: extracted window application opens its window"
+
+# What software centres read: the metadata with the desktop entry it names.
+# --strict fails on any note but one: the id's top-level domain (.invalid, the
+# project's placeholder domain) is not one the validator knows.
+metainfo=$scratch/root/usr/share/metainfo/invalid.korva.bluetooth_manager.metainfo.xml
+[ -f "$metainfo" ] || { echo "package: no AppStream metadata in the package" >&2; exit 1; }
+appstreamcli validate-tree --no-net --strict --override=cid-maybe-not-rdns=pedantic "$scratch/root" \
+    | sed '/^ *$/d; s/^/appstream: /'
+echo "package: AppStream metadata valid"
+
+completion=$scratch/root/usr/share/bash-completion/completions/korva
+[ -f "$completion" ] || { echo "package: no bash completion for korva in the package" >&2; exit 1; }
+bash tests/packaging/test_bash_completion.sh "$completion" "$scratch/root/usr/bin/korva" | sed 's/^/package: /'
 
 # --- Windows .zip --------------------------------------------------------------
 win=${KORVA_WIN_BUILD:-$root/build-win}

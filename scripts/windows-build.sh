@@ -4,7 +4,7 @@
 # for Windows users. Incremental: libpng and libjpeg (which JUCE's image
 # loaders need and Debian only ships for Linux) are fetched once as Debian
 # source packages, through a private APT configuration, and built static into
-# the build tree.
+# the build tree. Also makes the installer (NSIS) from the same programs.
 #
 #   scripts/windows-build.sh              # build-winapp next to the sources
 #   KORVA_WINAPP_BUILD=/path scripts/windows-build.sh
@@ -15,7 +15,7 @@ build=${KORVA_WINAPP_BUILD:-$root/build-winapp}
 deps=$build/deps
 toolchain=$root/cmake/mingw-w64.cmake
 
-for tool in cmake ninja apt-get dpkg-source convert zip x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres; do
+for tool in cmake ninja apt-get dpkg-source convert zip makensis x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres; do
     command -v "$tool" >/dev/null || { echo "windows-build: $tool not found (run scripts/install-deps.sh)" >&2; exit 2; }
 done
 
@@ -100,6 +100,24 @@ if [ ! -f "$zipfile" ] || [ "$exe" -nt "$zipfile" ] || [ "$root/app/windows/READ
     sed 's/$/\r/' "$root/LICENSE" >"$package/LICENSE.txt"
     (cd "$(dirname "$package")" && zip -qr9 "$zipfile" "$(basename "$package")")
     echo "windows-build: $zipfile"
+fi
+
+# --- the installer: the same two programs, per user or for all users ---------
+installer=$build/package/korva-bluetooth-manager-$version-windows-x64-setup.exe
+staged=$build/package/installer-files
+nsi=$root/packaging/windows/installer.nsi
+if [ ! -f "$installer" ] || [ "$exe" -nt "$installer" ] || [ "$build/bin/korva.exe" -nt "$installer" ] \
+   || [ "$nsi" -nt "$installer" ] || [ "$root/app/windows/README.txt" -nt "$installer" ]; then
+    rm -rf "$staged" "$installer"
+    mkdir -p "$staged"
+    x86_64-w64-mingw32-strip -o "$staged/korva-bluetooth-manager.exe" "$exe"
+    x86_64-w64-mingw32-strip -o "$staged/korva.exe" "$build/bin/korva.exe"
+    sed 's/$/\r/' "$root/app/windows/README.txt" >"$staged/README.txt"
+    sed 's/$/\r/' "$root/LICENSE" >"$staged/LICENSE.txt"
+    # -WX: a warning is a mistake in the script.
+    makensis -V2 -WX -DVERSION="$version" -DFILES="$staged" -DICON="$build/app/korva.ico" \
+        -DOUTFILE="$installer" "$nsi"
+    echo "windows-build: $installer"
 fi
 
 echo "windows-build: done in $(( $(date +%s) - start )) s"

@@ -2,8 +2,10 @@
 # End-to-end tests of the Windows application: builds it (scripts/windows-build.sh),
 # then runs the .exe under Wine on the test display (a private Xvfb unless one
 # is set) against the native simulated receiver, whose pseudo-terminals Wine
-# sees as COM ports. The .exe tested is the one in the .zip. Screenshots go to build-winapp/artifacts. Exits non-zero
-# when the build or any test fails.
+# sees as COM ports. The .exe tested is the one in the .zip; the installer is
+# tested in a fresh prefix of its own (tests/e2e/wine_installer_test.py).
+# Screenshots go to build-winapp/artifacts. Exits non-zero when the build or
+# any test fails.
 #
 #   scripts/wine-app-tests.sh                  # every test
 #   scripts/wine-app-tests.sh ReceiverTest     # a unittest name pattern
@@ -14,7 +16,7 @@ build=${KORVA_WINAPP_BUILD:-$root/build-winapp}
 native=$root/build
 first_com=${KORVA_WINE_APP_COM:-52}       # clear of the ports Wine finds itself
 
-for tool in wine wineboot wineserver xdotool xwininfo import python3; do
+for tool in wine wineboot wineserver makensis xdotool xwininfo import python3; do
     command -v "$tool" >/dev/null || { echo "wine-app-tests: $tool not found (run scripts/install-deps.sh)" >&2; exit 2; }
 done
 
@@ -67,6 +69,10 @@ export KORVA_WINE=1 KORVA_WINE_PORTS="$ports" \
     KORVA_APP="$scratch/unpacked/korva-bluetooth-manager-$version-windows-x64/korva-bluetooth-manager.exe" \
     KORVA_DOS_PORTS="$build/tests/e2e/dos_ports.exe" \
     KORVA_PACKAGE="$package" \
+    KORVA_INSTALLER="$build/package/korva-bluetooth-manager-$version-windows-x64-setup.exe" \
+    KORVA_INSTALLER_NSI="$root/packaging/windows/installer.nsi" \
+    KORVA_INSTALLER_FILES="$build/package/installer-files" \
+    KORVA_INSTALLER_ICON="$build/app/korva.ico" \
     KORVA_SIM="$native/tools/simulator/korva-sim" \
     KORVA_MKIMAGE="$native/tools/imagebuilder/korva-mkimage" \
     KORVA_WIN_MKIMAGE="$build/tools/imagebuilder/korva-mkimage.exe" \

@@ -2,7 +2,8 @@
 would, against the native simulated receiver on a COM port: the window, a
 second start, detection and the settings form, writing and reading back,
 restoring the defaults, F5, the firmware update through Wine's file dialog,
-and closing. Run by scripts/wine-app-tests.sh in desktop.py's Wine mode."""
+and closing; and the installer (wine_installer_test.py). Run by
+scripts/wine-app-tests.sh in desktop.py's Wine mode."""
 
 import os
 import re
@@ -14,6 +15,7 @@ import unittest
 import zipfile
 
 import desktop
+from wine_installer_test import InstallerTest  # noqa: F401  (run with these tests)
 
 APP = os.environ["KORVA_APP"]
 SIM = os.environ["KORVA_SIM"]
