@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
     std::istringstream stream2 (bytes);
     (void) checkHeader (stream2, "DORU-415QX");
 
-    FirmwareImage& image = firmwareImage();
+    FirmwareImage image;
     image.loadBytes (std::vector<uint8_t> (data, data + size));
 
     const DryRunResult result = dryRunTransfer (image);
