@@ -15,27 +15,20 @@ namespace korvacli
 {
 namespace
 {
-    std::string notAPortText (const std::string& name)
-    {
-        return "\"" + name + "\" is not a serial port name (a device path, or COMn on Windows).";
-    }
-
     /** A port the table cannot hold ends before its job: nothing was opened. */
-    int runOne (Output& out, int index, const std::string& name, const PortBody& body)
+    int runOn (Output& out, Link& link, const std::string& name, const PortBody& body)
     {
-        if (index < 0)
+        if (link.portIndex < 0)
         {
             out.doc()["family"] = nullptr;
-            return out.finish (exitPortOpen, notAPortText (name));
+            return out.finish (exitPortOpen, "\"" + name + "\" is not a serial port name (a device path, or COMn on Windows).");
         }
-        Link link (index);
         return body (out, link);
     }
 
     struct PortPart
     {
         std::string name;
-        int index = -1;
         std::unique_ptr<Link> link;
         std::unique_ptr<Output> out;
         std::vector<std::string> lines;   // text held for the end while a live board shows the port
@@ -59,7 +52,8 @@ int runOnPorts (const char* command, bool json, const std::vector<std::string>& 
     {
         Output out (command, json);
         out.doc()["port"] = ports.front();
-        return runOne (out, addPort (ports.front().c_str()), ports.front(), body);
+        Link link (addPort (ports.front().c_str()));
+        return runOn (out, link, ports.front(), body);
     }
 
     Output all (command, json);
@@ -70,8 +64,7 @@ int runOnPorts (const char* command, bool json, const std::vector<std::string>& 
     for (size_t i = 0; i < ports.size(); ++i)
     {
         parts[i].name = ports[i];
-        parts[i].index = addPort (ports[i].c_str());
-        parts[i].link = std::make_unique<Link> (parts[i].index);
+        parts[i].link = std::make_unique<Link> (addPort (ports[i].c_str()));
     }
 
     std::unique_ptr<LiveBoard> board;
@@ -97,16 +90,7 @@ int runOnPorts (const char* command, bool json, const std::vector<std::string>& 
     {
         std::vector<std::thread> threads;
         for (auto& part : parts)
-            threads.emplace_back ([&part, &body]
-            {
-                if (part.index < 0)
-                {
-                    part.out->doc()["family"] = nullptr;
-                    part.exitCode = part.out->finish (exitPortOpen, notAPortText (part.name));
-                    return;
-                }
-                part.exitCode = body (*part.out, *part.link);
-            });
+            threads.emplace_back ([&part, &body] { part.exitCode = runOn (*part.out, *part.link, part.name, body); });
         for (auto& t : threads)
             t.join();
     }

@@ -109,19 +109,6 @@ namespace
         }
     }
 
-    Json deviceJson (const DeviceState& state)
-    {
-        char code[8];
-        std::snprintf (code, sizeof (code), "0x%02X", state.typeCode);
-
-        Json d;
-        d["typeCode"] = code;
-        d["model"] = modelNameFor (state.typeCode);
-        const auto version = versionText (state.typeCode, state.versionMajor, state.versionMinor);
-        d["version"] = version.empty() ? Json() : Json (version);
-        return d;
-    }
-
     void printDevice (const Output& out, const Json& device)
     {
         out.line ("type           " + device["typeCode"].get<std::string>());
@@ -412,6 +399,20 @@ namespace
 }
 
 //==============================================================================
+Json deviceJson (const DeviceState& state)
+{
+    char code[8];
+    std::snprintf (code, sizeof (code), "0x%02X", state.typeCode);
+
+    Json d;
+    d["typeCode"] = code;
+    d["model"] = modelNameFor (state.typeCode);
+    const auto version = versionText (state.typeCode, state.versionMajor, state.versionMinor);
+    d["version"] = version.empty() ? Json() : Json (version);
+    return d;
+}
+
+//==============================================================================
 int portsCommand (const CommonOptions& options)
 {
     Output out ("ports", options.json);
@@ -628,6 +629,14 @@ int restoreCommand (const CommonOptions& options)
 
 namespace
 {
+    /** The image as checked for one model: nullptr when refused, and the data
+        bytes its transfer carries. */
+    struct CheckedImage
+    {
+        std::shared_ptr<const FirmwareImage> image;
+        uint32_t dataBytes = 0;
+    };
+
     /** The image, checked once per model whatever the number of receivers of that
         model, then shared read-only by their transfers. */
     class CheckedImages
@@ -635,19 +644,23 @@ namespace
     public:
         explicit CheckedImages (std::string imagePath) : path (std::move (imagePath)) {}
 
-        std::shared_ptr<const FirmwareImage> forPanelState (int panelState)
+        CheckedImage forPanelState (int panelState)
         {
             const std::lock_guard<std::mutex> lock (mutex);
             const auto known = checked.find (panelState);
             if (known != checked.end())
                 return known->second;
-            return checked[panelState] = acceptFirmwareFile (path, panelState);
+
+            CheckedImage result { acceptFirmwareFile (path, panelState) };
+            if (result.image != nullptr)
+                result.dataBytes = dryRunTransfer (*result.image).dataBytes;
+            return checked[panelState] = result;
         }
 
     private:
         const std::string path;
         std::mutex mutex;
-        std::map<int, std::shared_ptr<const FirmwareImage>> checked;   // nullptr: refused for that model
+        std::map<int, CheckedImage> checked;
     };
 
     int updateOnLink (Output& out, Link& link, const CommonOptions& options, CheckedImages& images)
@@ -666,11 +679,12 @@ namespace
         // The window's panel state for the detected type picks the compatible model.
         const int panelState = type == 0xF0 ? 1 : type == 0xF2 ? 3 : 0;
 
-        link.image = images.forPanelState (panelState);
-        if (link.image == nullptr)
+        const auto checked = images.forPanelState (panelState);
+        if (checked.image == nullptr)
             return out.finish (exitFailed, std::string (incompatibleImageText) + " (" + modelNameFor (type) + ").");
 
-        const uint32_t total = dryRunTransfer (*link.image).dataBytes;
+        link.image = checked.image;
+        const uint32_t total = checked.dataBytes;
         out.doc()["totalBytes"] = total;
         link.updateProgress = 0.0;
 

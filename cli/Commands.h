@@ -1,7 +1,9 @@
 #pragma once
 // The commands of korva, each run to its end; each returns the exit code.
 
+#include "cli/Output.h"
 #include "cli/Session.h"
+#include "protocol/DeviceState.h"
 
 #include <optional>
 #include <string>
@@ -31,6 +33,9 @@ namespace korvacli
         std::optional<bool> frontRestore;
         std::string fromFile;                // a document written by read --json
     };
+
+    /** The receiver as every command's document shows it: typeCode, model, version. */
+    Json deviceJson (const DeviceState& state);
 
     int portsCommand (const CommonOptions& options);
     int detectCommand (const CommonOptions& options);

@@ -8,6 +8,7 @@
 #include "serial/SystemConsole.h"
 
 #include <algorithm>
+#include <set>
 #include <cstdio>
 #include <thread>
 
@@ -61,13 +62,8 @@ namespace
         j["state"] = stateName (e.state);
         if (e.state == ScanEntry::State::receiver)
         {
-            char code[8];
-            std::snprintf (code, sizeof (code), "0x%02X", e.device.typeCode);
             j["family"] = e.slowBaud ? "zvarnelo" : "rulko";
-            j["typeCode"] = code;
-            j["model"] = modelNameFor (e.device.typeCode);
-            const auto version = versionText (e.device.typeCode, e.device.versionMajor, e.device.versionMinor);
-            j["version"] = version.empty() ? Json() : Json (version);
+            j.update (deviceJson (e.device));
         }
         else
         {
@@ -110,70 +106,42 @@ namespace
 
 std::vector<ScanEntry> scanPorts (const std::vector<std::string>& named, const std::vector<std::string>& skip)
 {
-    const int listed = enumeratePorts();
-
-    std::vector<int> indexes;
-    for (int i = 0; i < listed; ++i)
-        indexes.push_back (i);
-    std::vector<bool> wasNamed (indexes.size(), false);
-
+    // Ports the listing lacks join the table after the listed ones, so the
+    // table is the whole scan, in its own order.
+    enumeratePorts();
+    std::set<int> namedIndexes, skipped;
     for (const auto& name : named)
-    {
-        const int index = addPort (name.c_str());
-        if (index < 0)
-            continue;
-        const auto at = std::find (indexes.begin(), indexes.end(), index);
-        if (at == indexes.end())
-        {
-            indexes.push_back (index);
-            wasNamed.push_back (true);
-        }
-        else
-        {
-            wasNamed[(size_t) (at - indexes.begin())] = true;
-        }
-    }
-
-    // A port to leave alone is found by what the table makes of its name.
-    std::vector<int> skipped;
+        namedIndexes.insert (addPort (name.c_str()));
     for (const auto& name : skip)
-    {
-        const int index = addPort (name.c_str());
-        skipped.push_back (index);
-        if (index >= 0 && std::find (indexes.begin(), indexes.end(), index) == indexes.end())
-        {
-            indexes.push_back (index);
-            wasNamed.push_back (false);
-        }
-    }
+        skipped.insert (addPort (name.c_str()));
 
-    std::vector<ScanEntry> entries (indexes.size());
+    std::vector<ScanEntry> entries ((size_t) portCount());
     std::vector<std::thread> probes;
-    for (size_t i = 0; i < indexes.size(); ++i)
+    for (int i = 0; i < portCount(); ++i)
     {
-        const char* device = portDeviceName (indexes[i]);
-        entries[i].port = portDisplayName (indexes[i]);
+        ScanEntry& entry = entries[(size_t) i];
+        const char* device = portDeviceName (i);
+        entry.port = portDisplayName (i);
 
-        if (std::find (skipped.begin(), skipped.end(), indexes[i]) != skipped.end())
+        if (skipped.count (i) != 0)
         {
-            entries[i].state = ScanEntry::State::skipped;
-            entries[i].reason = "named with --skip";
+            entry.state = ScanEntry::State::skipped;
+            entry.reason = "named with --skip";
             continue;
         }
-        if (! wasNamed[i] && device != nullptr && isSystemConsole (device))
+        if (namedIndexes.count (i) == 0 && device != nullptr && isSystemConsole (device))
         {
-            entries[i].state = ScanEntry::State::skipped;
-            entries[i].reason = consoleReason;
+            entry.state = ScanEntry::State::skipped;
+            entry.reason = consoleReason;
             continue;
         }
-        probes.emplace_back ([&entry = entries[i], index = indexes[i]] { probe (entry, index); });
+        probes.emplace_back ([&entry, i] { probe (entry, i); });
     }
     for (auto& t : probes)
         t.join();
 
     return entries;
 }
-
 int scanCommand (const CommonOptions& options, bool all)
 {
     Output out ("scan", options.json);
