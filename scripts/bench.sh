@@ -8,7 +8,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
-scripts/build.sh --target bench_transfer bench_detect_to_form bench_enumerate bench_bare_window bench_event_log korva-bluetooth-manager korva korva-sim korva-mkimage >/dev/null
+scripts/build.sh --target bench_transfer bench_detect_to_form bench_enumerate bench_bare_window bench_event_log idle_repaint_test bench_idle_repaint_stock korva-bluetooth-manager korva korva-sim korva-mkimage >/dev/null
 
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
@@ -18,6 +18,8 @@ trap 'rm -f "$log"' EXIT
     build/tests/jobs/bench_detect_to_form
     python3 tests/cli/bench_links.py build/bin/korva build/tools/simulator/korva-sim build/tools/imagebuilder/korva-mkimage
     scripts/with-display.sh build/tests/gui/bench_event_log
+    scripts/with-display.sh build/tests/e2e/idle_repaint_test | grep '^ROW'
+    scripts/with-display.sh build/tests/e2e/bench_idle_repaint_stock | grep '^ROW'
     scripts/with-display.sh python3 tests/e2e/bench_idle.py build/bin/korva-bluetooth-manager build/tests/gui/bench_bare_window
 } 2>&1 | grep -v '^$' | grep -v bootImageAddress | tee "$log"
 

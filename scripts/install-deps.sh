@@ -7,7 +7,7 @@ packages=(
     build-essential cmake ninja-build ccache pkg-config
     juce-modules-source
     libfreetype-dev libfontconfig1-dev libx11-dev libxrandr-dev libxinerama-dev
-    libxcursor-dev libxext-dev libxcomposite-dev libpng-dev libjpeg-dev zlib1g-dev
+    libxcursor-dev libxext-dev libxcomposite-dev libxtst-dev libpng-dev libjpeg-dev zlib1g-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     clang libclang-rt-14-dev
     xvfb openbox xdotool x11-utils imagemagick socat fonts-dejavu-core

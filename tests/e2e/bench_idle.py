@@ -19,7 +19,7 @@ import time
 import desktop
 
 TARGET_CPU_SHARE = 0.3       # per cent of one core
-TARGET_WAKEUPS = 50.0        # per second, all threads together
+TARGET_WAKEUPS = 20.0        # per second, all threads together
 
 
 def threads(pid):
