@@ -8,6 +8,15 @@ namespace
 {
     constexpr int clicksToToggleLog = 10;
     constexpr juce::int64 maxClickGapMs = 1500;
+
+    /** Puts the box's button with this caption first in the focus order, so
+        that it has the focus when the box opens; the others follow. */
+    void focusFirst (juce::AlertWindow& box, const juce::String& caption)
+    {
+        for (auto* child : box.getChildren())
+            if (auto* button = dynamic_cast<juce::Button*> (child))
+                button->setExplicitFocusOrder (button->getButtonText() == caption ? 1 : 2);
+    }
 }
 
 void MainComponent::comboBoxChanged (juce::ComboBox* box)
@@ -37,17 +46,16 @@ void MainComponent::comboBoxChanged (juce::ComboBox* box)
 
     selectedPortName = portSelector.getItemText (index);
 
-    // The family named last time for this port answers on Return.
-    const auto remembered = portMemory.slowBaudFor (selectedPortName);
-    const auto answerOnReturn = [&remembered] (bool slow)
-    {
-        return remembered == slow ? juce::KeyPress (juce::KeyPress::returnKey) : juce::KeyPress();
-    };
-
     juce::AlertWindow question ("Device type", "Select the connected device type",
                                 juce::MessageBoxIconType::QuestionIcon, nullptr);
-    question.addButton ("zVARNELO7QX", 1, answerOnReturn (true));
-    question.addButton ("Rulko/DORU-QX", 0, answerOnReturn (false));
+    question.addButton ("zVARNELO7QX", 1);
+    question.addButton ("Rulko/DORU-QX", 0);
+
+    // The family named last time for this port answers on Return: its button
+    // takes the keyboard focus when the box opens (the focused button is the
+    // one Return and Space press).
+    if (const auto remembered = portMemory.slowBaudFor (selectedPortName))
+        focusFirst (question, *remembered ? "zVARNELO7QX" : "Rulko/DORU-QX");
 
     // Closing the box without a choice selects the fast family.
     {

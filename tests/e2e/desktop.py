@@ -63,9 +63,28 @@ def choose_port(window, name=None):
         screenshot("wine-port-list-" + "-".join(order))
         run("xdotool", "key", *(["Down"] * (order.index(name) + 1)), "Return")
         return
-    click(window, 210, 30)
-    time.sleep(0.4)
+    # The list opens a moment after the click (JUCE shows it asynchronously):
+    # keys typed before it shows would go to the window behind it.
+    menu = open_port_list(window)
     run("xdotool", "key", "Up", "Return")
+    wait_gone(menu)
+
+
+def open_port_list(window):
+    """Clicks the port box and returns the port list's window once it shows."""
+    pid = window_pid(window)
+    click(window, 210, 30)
+    return wait_for(lambda: (find_windows("menu", pid) or [None])[0], timeout=15, what="the port list")
+
+
+def focused_window():
+    out = subprocess.run(["xdotool", "getwindowfocus", "-f"], capture_output=True, text=True).stdout.strip()
+    return int(out) if out.isdigit() else None
+
+
+def wait_focus(window, timeout=15.0):
+    """Waits until window has the keyboard focus, where typed keys go."""
+    wait_for(lambda: focused_window() == window, timeout=timeout, what=f"the keyboard focus on window {window}")
 
 
 def run(*args, check=True):
@@ -156,7 +175,32 @@ def grab(window, x, y, w, h):
 
 
 def wait_window(title, timeout=30.0):
-    return wait_for(lambda: (find_windows(title) or [None])[0], timeout=timeout, what=f"window '{title}'")
+    """Waits for a window titled `title` and for it to stand still: a window
+    is mapped first and put in its place a moment later, and a click aimed
+    before that misses it."""
+    window = wait_for(lambda: (find_windows(title) or [None])[0], timeout=timeout, what=f"window '{title}'")
+    wait_steady(lambda: geometry(window), interval=0.15, what=f"window '{title}' in place")
+    return window
+
+
+def wait_main_window_placed(window, timeout=15.0):
+    """Waits until the main window stands where the application puts it,
+    centred on the screen (under Wine, until it stands still)."""
+    if WINE:
+        wait_steady(lambda: geometry(window), interval=0.15, what="the main window in place")
+        return
+    info = run("xwininfo", "-root")
+    sw, sh = (int(re.search(rf"{name}:\s*(\d+)", info).group(1)) for name in ("Width", "Height"))
+
+    seen = []
+
+    def centred():
+        x, y, w, h = seen[:] = geometry(window)
+        return abs(2 * x + w - sw) <= 2 and abs(2 * y + h - sh) <= 2
+    try:
+        wait_for(centred, timeout=timeout, what="the main window centred on the screen")
+    except AssertionError:
+        raise AssertionError(f"the main window stays at {seen} on a {sw}x{sh} screen, not centred")
 
 
 def wait_gone(window, timeout=15.0):
@@ -170,12 +214,25 @@ def answer_box(title, button="right", timeout=30.0, shot=None):
     """Waits for an alert box titled `title` and clicks one of its buttons:
     'only' (a one-button box), 'left' or 'right' (two buttons)."""
     box = wait_window(title, timeout)
-    time.sleep(0.3)
+    if not WINE:
+        wait_focus(box)     # a box is ready for the user once it has the focus
     if shot:
         screenshot(shot)
     _, _, w, h = geometry(box)
     x = {"only": w // 2, "left": 100, "right": w - 103}[button]
     click(box, x, h - 28)
+    wait_gone(box)
+    return box
+
+
+def key_to_box(title, key, timeout=30.0, shot=None):
+    """Waits for a box titled `title` to have the keyboard focus and presses
+    `key` as a person does, on the keyboard (to whichever window has the focus)."""
+    box = wait_window(title, timeout)
+    wait_focus(box)
+    if shot:
+        screenshot(shot)
+    run("xdotool", "key", key)
     wait_gone(box)
     return box
 
@@ -219,6 +276,7 @@ class Session:
         self.app = subprocess.Popen(app_command(app), env=self.env, cwd=cwd or self.tmp)
         try:
             self.window = wait_for(lambda: (find_windows(TITLE, self.app.pid) or [None])[0], what="main window")
+            wait_main_window_placed(self.window)
         except AssertionError:
             # No test owns the session yet: leave nothing running for the next one.
             self.close()

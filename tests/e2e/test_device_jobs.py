@@ -24,7 +24,7 @@ class DeviceJobsTest(unittest.TestCase):
         self.session = desktop.Session(APP, SIM, ["--type", sim_type, "--name", name])
         self.app = self.session.app
         self.window = self.session.window
-        time.sleep(0.5)
+        desktop.wait_focus(self.window)
 
     def tearDown(self):
         if hasattr(self, "session"):
@@ -47,17 +47,14 @@ class DeviceJobsTest(unittest.TestCase):
         time.sleep(0.5)    # the panel's result handler runs after the last answer
 
     def choose_simulated_port(self, family):
-        # The simulated port is the last one listed.
-        desktop.click(self.window, 210, 30)
-        time.sleep(0.4)
-        desktop.run("xdotool", "key", "Up", "Return")
+        desktop.choose_port(self.window)     # the simulated port, listed last
         desktop.answer_box("Device type", family, shot="device-type-question")
 
     def press(self, key):
         """A function key, after a click on an empty spot of the panel: the
         window must have the keyboard focus, which a closed box may have taken."""
         desktop.click(self.window, 20, 112)
-        time.sleep(0.2)
+        desktop.wait_focus(self.window)
         desktop.run("xdotool", "key", key)
 
     def ten_clicks_on_version(self):
@@ -121,33 +118,37 @@ class DeviceJobsTest(unittest.TestCase):
         desktop.screenshot("hci-form", self.window)
 
     def test_the_family_found_on_a_port_answers_on_return_after_a_restart(self):
-        home = tempfile.mkdtemp(prefix="korva-e2e-home-")
-        settings = os.path.join(home, ".config", "korva-bluetooth-manager", "ports.settings")
-        os.makedirs(os.path.dirname(settings))
-        with open(settings, "w") as f:
-            f.write("<PROPERTIES><VALUE name=")     # corrupt: ignored, then written afresh
-        try:
-            for run in range(2):
-                self.session = desktop.Session(APP, SIM, ["--type", "f1", "--name", "Van"], home=home)
-                self.window = self.session.window
-                time.sleep(0.5)
-                if run == 0:
-                    self.choose_simulated_port("left")     # zVARNELO7QX, named by the user
-                else:
-                    desktop.click(self.window, 210, 30)
-                    time.sleep(0.4)
-                    desktop.run("xdotool", "key", "Up", "Return")
-                    box = desktop.wait_window("Device type")
-                    time.sleep(0.3)
-                    desktop.screenshot("device-type-remembered")
-                    desktop.key(box, "Return")             # the family found here last time
-                desktop.answer_box("Korva Bluetooth device found", "only")
-                self.wait_height(237)                      # the zVARNELO7QX form
-                self.session.close()
-            with open(settings) as f:
-                self.assertIn('name="family ' + os.path.join(home, "sim-port") + '" val="zvarnelo"', f.read())
-        finally:
-            shutil.rmtree(home, ignore_errors=True)
+        # Each family in turn: the one Return picks anyway when nothing is
+        # remembered (the first button) and the other one.
+        families = [("f1", "Van", "left", "zvarnelo", 237),
+                    ("f0", "Kitchen", "right", "rulko", 437)]
+        for sim_type, name, button, remembered, form_height in families:
+            with self.subTest(family=remembered):
+                home = tempfile.mkdtemp(prefix="korva-e2e-home-")
+                settings = os.path.join(home, ".config", "korva-bluetooth-manager", "ports.settings")
+                os.makedirs(os.path.dirname(settings))
+                with open(settings, "w") as f:
+                    f.write("<PROPERTIES><VALUE name=")     # corrupt: ignored, then written afresh
+                try:
+                    for run in range(2):
+                        self.session = desktop.Session(APP, SIM, ["--type", sim_type, "--name", name], home=home)
+                        self.window = self.session.window
+                        desktop.choose_port(self.window)
+                        if run == 0:
+                            desktop.answer_box("Device type", button)      # named by the user
+                        else:
+                            # After a restart: Return on the keyboard, as a person
+                            # presses it, answers with the family found here last time.
+                            desktop.key_to_box("Device type", "Return", shot=f"device-type-remembered-{remembered}")
+                        desktop.answer_box("Korva Bluetooth device found", "only")
+                        self.wait_height(form_height)
+                        self.session.close()
+                    with open(settings) as f:
+                        self.assertIn('name="family ' + os.path.join(home, "sim-port") + f'" val="{remembered}"',
+                                      f.read())
+                finally:
+                    self.session.close()
+                    shutil.rmtree(home, ignore_errors=True)
 
     def test_wrong_family_finds_nothing(self):
         self.start("f0", "Kitchen")
@@ -172,7 +173,7 @@ class DeviceJobsTest(unittest.TestCase):
                                        second_sim_args=["--type", "f2", "--name", "Beta"])
         self.app = self.session.app
         self.window = self.session.window
-        time.sleep(0.5)
+        desktop.wait_focus(self.window)
 
         # The second receiver, listed last, then the log with its listen job.
         self.choose_simulated_port("right")
@@ -185,9 +186,7 @@ class DeviceJobsTest(unittest.TestCase):
         beta_commands = self.session.sim_output(second=True).count("< Cmd: ")
 
         # The first receiver: the port change stops the listen and detects it.
-        desktop.click(self.window, 210, 30)
-        time.sleep(0.4)
-        desktop.run("xdotool", "key", "Up", "Return")
+        desktop.choose_port(self.window)
         desktop.answer_box("Device type", "right")
         desktop.answer_box("Korva Bluetooth device found", "only", shot="port-change-with-log")
         desktop.wait_for(lambda: self.sim_output().count("< Cmd: aa0001d52a") >= 1, timeout=20,

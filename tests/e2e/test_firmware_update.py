@@ -28,10 +28,7 @@ class FirmwareUpdateTest(unittest.TestCase):
         # The file chooser opens in the working directory, where the images are.
         self.session = desktop.Session(APP, SIM, ["--type", "f0"] + list(sim_args), cwd=self.tmp)
         self.window = self.session.window
-        time.sleep(0.5)
-        desktop.click(self.window, 210, 30)
-        time.sleep(0.4)
-        desktop.run("xdotool", "key", "Up", "Return")
+        desktop.choose_port(self.window)
         desktop.answer_box("Device type", "right")
         desktop.answer_box("Korva Bluetooth device found", "only")
         desktop.wait_for(lambda: desktop.geometry(self.window)[3] == 437, what="Rulko form")

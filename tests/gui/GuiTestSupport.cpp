@@ -96,6 +96,11 @@ void ModalResponder::timerCallback()
                 box.returnAnswers = button->getButtonText();
         }
 
+    // Return presses the button that has the keyboard focus, before any
+    // shortcut is looked at: the one the box gives the focus to on opening.
+    if (auto* first = dynamic_cast<juce::Button*> (alert->createKeyboardFocusTraverser()->getDefaultComponent (alert)))
+        box.returnAnswers = first->getButtonText();
+
     seen.push_back (box);
 
     juce::String answer = box.buttons.contains ("OK") ? "OK" : box.buttons[0];

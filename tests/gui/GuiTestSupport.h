@@ -24,7 +24,7 @@ struct SeenBox
     juce::String message;   // empty for boxes built directly as AlertWindows
     juce::MessageBoxIconType icon;
     juce::StringArray buttons;
-    juce::String returnAnswers;   // the button Return clicks, "" when none
+    juce::String returnAnswers;   // the button Return clicks (the focused one), "" when none
 };
 
 /** Watches for modal alert boxes and clicks a button in each; records what they showed.

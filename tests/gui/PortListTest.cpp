@@ -375,7 +375,8 @@ TEST_F (PortList, TheRememberedFamilyAnswersOnReturn)
     setExtraPorts ({ &a });
 
     ModalResponder responder;
-    for (const auto& [remembered, returnAnswers] : { std::pair<int, const char*> { -1, "" }, { 1, "zVARNELO7QX" },
+    // Nothing remembered: the first button, as in any box.
+    for (const auto& [remembered, returnAnswers] : { std::pair<int, const char*> { -1, "zVARNELO7QX" }, { 1, "zVARNELO7QX" },
                                                      { 0, "Rulko/DORU-QX" } })
     {
         if (remembered >= 0)
