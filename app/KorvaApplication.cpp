@@ -35,12 +35,18 @@ korvaplenvarfirmwareApplication::MainWindow::MainWindow (const juce::String& tit
                             juce::LookAndFeel::getDefaultLookAndFeel()
                                 .findColour (juce::ResizableWindow::backgroundColourId),
                             juce::DocumentWindow::closeButton,
-                            true)
+                            false)
 {
     setUsingNativeTitleBar (true);
     setContentOwned (new MainComponent(), true);
     setResizable (false, true);
     centreWithSize (getWidth(), getHeight());
+
+    // The native window is made only now, at its final size and place. Made
+    // earlier (at 128 x 128 in the corner) and then moved, it could stay there
+    // on a busy machine: JUCE took the window manager's late report of the
+    // first geometry as the window's bounds and pinned its size to it.
+    addToDesktop();
     setVisible (true);
 }
 

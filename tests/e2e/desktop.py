@@ -185,7 +185,8 @@ def wait_window(title, timeout=30.0):
 
 def wait_main_window_placed(window, timeout=15.0):
     """Waits until the main window stands where the application puts it,
-    centred on the screen (under Wine, until it stands still)."""
+    centred on the screen, its title bar included (under Wine, until it
+    stands still)."""
     if WINE:
         wait_steady(lambda: geometry(window), interval=0.15, what="the main window in place")
         return
@@ -196,7 +197,7 @@ def wait_main_window_placed(window, timeout=15.0):
 
     def centred():
         x, y, w, h = seen[:] = geometry(window)
-        return abs(2 * x + w - sw) <= 2 and abs(2 * y + h - sh) <= 2
+        return abs(2 * x + w - sw) <= 4 and abs(2 * y + h - sh) <= 48
     try:
         wait_for(centred, timeout=timeout, what="the main window centred on the screen")
     except AssertionError:
