@@ -62,6 +62,19 @@ namespace
         what is held. Returns whether it was repaired. */
     bool makeWellFormed (std::string_view text, std::string& repaired, size_t& count)
     {
+        // The usual trace line is ASCII without a NUL: one quick look settles it.
+        unsigned high = 0, nul = 0;
+        for (const char c : text)
+        {
+            high |= static_cast<unsigned char> (c) & 0x80u;
+            nul |= c == 0 ? 1u : 0u;
+        }
+        if ((high | nul) == 0)
+        {
+            count = text.size();
+            return false;
+        }
+
         bool wasRepaired = false;
         count = 0;
         for (size_t at = 0; at < text.size();)

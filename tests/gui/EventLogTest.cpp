@@ -383,3 +383,29 @@ TEST (LogLineStore, HoldsNoMoreMemoryThanItsBoundForLinesOfAnyLength)
         }
     }
 }
+
+TEST (LogLineStore, GivesEachRowItsOwnCharactersOfAWrappedLine)
+{
+    LogLineStore store;
+    store.setColumns (4);
+    store.append ("abcdefghij");
+    store.append ("\xc3\xa9\xe2\x80\xa6\xf0\x9f\x98\x80xyz\xc3\xa9");   // five characters of 1 to 4 bytes, then ASCII
+    store.append ("ab\xffz");                                        // held with U+FFFD for the byte
+
+    struct Row
+    {
+        size_t line;
+        uint32_t row;
+        const char* text;
+    };
+    const Row rows[] = {
+        { 0, 0, "abcd" }, { 0, 1, "efgh" }, { 0, 2, "ij" },
+        { 1, 0, "\xc3\xa9\xe2\x80\xa6\xf0\x9f\x98\x80x" }, { 1, 1, "yz\xc3\xa9" },
+        { 2, 0, "ab\xef\xbf\xbdz" },
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ (store.rowOf (r.line, r.row), r.text) << "line " << r.line << ", row " << r.row;
+
+    EXPECT_EQ (store.totalRows(), 3u + 2u + 1u);
+    EXPECT_EQ (store.firstRowOf (2), 5u);
+}
