@@ -60,9 +60,10 @@ void EventLogView::noteDropped (juce::uint64 count)
     if (count == 0)
         return;
 
-    const int headerBefore = headerRows();
-    lines.noteDropped (count);
-    contentChanged (headerBefore - headerRows());
+    appendLine ((juce::String (juce::CharPointer_UTF8 ("\xe2\x80\xa6 ")) + juce::String (count)
+                 + (count == 1 ? " line" : " lines")
+                 + juce::String (juce::CharPointer_UTF8 (" lost here (the window was busy) \xe2\x80\xa6")))
+                    .toStdString());
 }
 
 void EventLogView::contentChanged (juce::int64 rowsRemovedAbove)
@@ -201,7 +202,6 @@ void EventLogView::paint (juce::Graphics& g)
 
     const auto area = textArea();
     const int rh = rowHeight();
-    const int columns = lines.getColumns();
     const auto selected = getSelectedLines();
     const auto textColour = findColour (juce::TextEditor::textColourId);
     const auto ascent = font.getAscent();
@@ -231,12 +231,10 @@ void EventLogView::paint (juce::Graphics& g)
             }
 
             // Only the part of the line on this row is converted and drawn.
-            const auto rowInLine = static_cast<int> (static_cast<juce::uint64> (row - headerRows())
-                                                     - lines.firstRowOf (static_cast<size_t> (index)));
-            const auto text = lines.line (static_cast<size_t> (index));
-            const auto piece = rowInLine == 0 && text.size() <= (size_t) columns
-                                   ? juce::String::fromUTF8 (text.data(), (int) text.size())
-                                   : getLine (index).substring (rowInLine * columns, (rowInLine + 1) * columns);
+            const auto rowInLine = static_cast<uint32_t> (static_cast<juce::uint64> (row - headerRows())
+                                                          - lines.firstRowOf (static_cast<size_t> (index)));
+            const auto text = lines.rowOf (static_cast<size_t> (index), rowInLine);
+            const auto piece = juce::String::fromUTF8 (text.data(), (int) text.size());
 
             g.setColour (isSelected ? findColour (juce::TextEditor::highlightedTextColourId) : textColour);
             g.drawSingleLineText (piece, area.getX(), y + juce::roundToInt (ascent));

@@ -3,7 +3,8 @@
 // the multi-line text box it replaces (its colours, border, monospaced font,
 // wrapped lines and scroll bar), but lays out and paints only the rows in
 // sight, so a line costs the same however long the log has grown. It keeps a
-// bounded scrollback and says in its first line how many older lines went.
+// bounded scrollback and says in its first line how many older lines went, and
+// where lines were lost on their way to it, how many.
 // Lines are selected whole (click, shift-click, drag) and copied as text.
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -28,7 +29,9 @@ public:
     void appendLines (const std::vector<std::string>& lines);
     void appendLine (const std::string& line);
 
-    /** Counts lines lost on the way (older than the next ones appended) as dropped. */
+    /** Lines lost on the way, between the last line held and the next appended:
+        marks the place with a line that says how many. They are not older lines
+        dropped, so the selection stays on the lines it was on. */
     void noteDropped (juce::uint64 count);
 
     //==============================================================================

@@ -8,8 +8,11 @@
 #include "panel/EventLogView.h"
 #include "panel/LogLineQueue.h"
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
+
+#include <malloc.h>
 
 namespace
 {
@@ -19,6 +22,12 @@ namespace
         for (int i = first; i < first + count; ++i)
             lines.push_back (prefix + std::to_string (i));
         return lines;
+    }
+
+    juce::String lostMarker (int count)
+    {
+        return juce::String::fromUTF8 ("\xe2\x80\xa6 ") + juce::String (count) + (count == 1 ? " line" : " lines")
+             + juce::String::fromUTF8 (" lost here (the window was busy) \xe2\x80\xa6");
     }
 
     class EventLog : public testing::Test
@@ -72,9 +81,76 @@ TEST_F (EventLog, KeepsTheLastLinesAndSaysHowManyOlderOnesWentInItsFirstRow)
     EXPECT_EQ (firstInSight(), -1);
     EXPECT_EQ (view.getLineAt (row (1)), 0);
 
-    // Lines lost on the way to the view count as dropped too.
+    // Lines lost on the way to the view are not older ones: the notice keeps its count.
     view.noteDropped (5);
-    EXPECT_EQ (view.getDroppedNotice(), juce::String::fromUTF8 ("\xe2\x80\xa6 12350 older lines dropped"));
+    EXPECT_EQ (view.getDroppedNotice(), juce::String::fromUTF8 ("\xe2\x80\xa6 12346 older lines dropped"));
+    EXPECT_EQ (view.getLine (max - 1), lostMarker (5));
+}
+
+TEST_F (EventLog, MarksLinesLostOnTheWayWhereTheyWereLostAndKeepsTheSelection)
+{
+    view.appendLines (numbered (0, 5));
+    view.scrollToRow (0);
+    click (row (1));
+    click (row (3), juce::ModifierKeys::shiftModifier);
+
+    view.noteDropped (37);
+    view.appendLines (numbered (42, 3));
+    view.noteDropped (1);
+    view.appendLines (numbered (46, 1));
+
+    EXPECT_EQ (view.getNumDropped(), 0u);
+    EXPECT_EQ (view.getDroppedNotice(), "");
+    EXPECT_EQ (view.getText(), "line 0\nline 1\nline 2\nline 3\nline 4\n" + lostMarker (37)
+                                   + "\nline 42\nline 43\nline 44\n" + lostMarker (1) + "\nline 46\n");
+
+    juce::SystemClipboard::copyTextToClipboard ("before");
+    EXPECT_TRUE (view.keyPressed (juce::KeyPress ('c', juce::ModifierKeys::commandModifier, 0)));
+    EXPECT_EQ (juce::SystemClipboard::getTextFromClipboard(), "line 1\nline 2\nline 3");
+}
+
+TEST_F (EventLog, ShowsBytesThatAreNotUtf8AsReplacementCharactersOnRowsMeasuredAsDrawn)
+{
+    struct Case
+    {
+        const char* what;
+        std::string bytes;
+        const char* shown;   // UTF-8
+    };
+    const Case cases[] = {
+        { "well-formed text stays", "caf\xc3\xa9 \xe2\x80\xa6 \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x80\xa6 \xf0\x9f\x98\x80" },
+        { "a byte that only continues a sequence", "ab\xa9", "ab\xef\xbf\xbd" },
+        { "a continuation byte of value 0x80", "ab\x80", "ab\xef\xbf\xbd" },
+        { "a sequence cut short is one character", "\xe2\x82" "A", "\xef\xbf\xbd" "A" },
+        { "a four-byte sequence cut short", "\xf0\x9f\x98x", "\xef\xbf\xbdx" },
+        { "an overlong form", "\xc0\xaf", "\xef\xbf\xbd\xef\xbf\xbd" },
+        { "a surrogate", "\xed\xa0\x80", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd" },
+        { "bytes UTF-8 never uses", "\xff\xfe", "\xef\xbf\xbd\xef\xbf\xbd" },
+        { "a NUL, which would end the text", std::string ("a\0b", 3), "a\xef\xbf\xbd" "b" },
+    };
+
+    for (const auto& c : cases)
+    {
+        // Repeated so that the line wraps onto several rows; its end must be on the last.
+        std::string line, expected;
+        for (int i = 0; i < 40; ++i)
+        {
+            line += c.bytes;
+            expected += c.shown;
+        }
+        line += " END";
+        expected += " END";
+
+        EventLogView withBytes, asShown;
+        for (auto* v : { &withBytes, &asShown })
+            v->setSize (305, 140);
+        withBytes.appendLine (line);
+        asShown.appendLine (expected);
+
+        EXPECT_EQ (withBytes.getLine (0), juce::String::fromUTF8 (expected.data(), (int) expected.size())) << c.what;
+        EXPECT_EQ (withBytes.getTotalRows(), asShown.getTotalRows()) << c.what;
+        EXPECT_GT (asShown.getTotalRows(), 1) << c.what;
+    }
 }
 
 TEST_F (EventLog, LongLinesBoundTheTextItKeeps)
@@ -249,8 +325,10 @@ TEST (EventLogQueue, AHeldUpMessageThreadCostsNoMoreThanTheLogKeeps)
 {
     EventLogView view;
     view.setSize (305, 140);
+    juce::uint64 lost = 0;
     LogLineQueue queue ([&] (const std::vector<std::string>& lines, juce::uint64 droppedBefore)
     {
+        lost += droppedBefore;
         view.noteDropped (droppedBefore);
         view.appendLines (lines);
     });
@@ -265,9 +343,69 @@ TEST (EventLogQueue, AHeldUpMessageThreadCostsNoMoreThanTheLogKeeps)
     worker.join();
 
     queue.flush();
-    EXPECT_EQ (view.getNumLines() + view.getNumDropped(), static_cast<juce::uint64> (max + max / 4));
+    ASSERT_GT (lost, 0u);
+    EXPECT_EQ (view.getNumDropped(), 0u) << "lost lines are not older lines dropped";
+    EXPECT_EQ (static_cast<juce::uint64> (view.getNumLines() - 1) + lost, static_cast<juce::uint64> (max + max / 4));
     EXPECT_EQ (view.getLine (view.getNumLines() - 1), juce::String (max + max / 4 - 1));
-    EXPECT_EQ (view.getLine (0), juce::String (static_cast<juce::int64> (view.getNumDropped())))
+    EXPECT_EQ (view.getLine (0), lostMarker ((int) lost)) << "the loss is marked where it happened";
+    EXPECT_EQ (view.getLine (1), juce::String (static_cast<juce::int64> (lost)))
         << "what is kept is the newest, without a gap";
     EXPECT_EQ (queue.getNumHandOvers(), 1);
+}
+
+TEST (LogLineStore, HoldsNoMoreMemoryThanItsBoundForLinesOfAnyLength)
+{
+    // What the heap holds, measured outside the store: its blocks in use and its mapped ones.
+    const auto heapInUse = []
+    {
+        const auto info = ::mallinfo2();
+        return info.uordblks + info.hblkhd;
+    };
+    constexpr size_t bound = LogLineStore::maxBytes;
+    constexpr size_t room = 8u << 20;   // the line index and the test's own line
+
+    for (const size_t length : { (size_t) 1014, (size_t) 100 << 10, ((size_t) 128 << 10) + 1, (size_t) 200 << 10,
+                                 (size_t) 3 << 20, bound + (16u << 20) })
+    {
+        const std::string line (length, 'x');
+        const auto before = heapInUse();
+        {
+            LogLineStore store;
+            const size_t count = std::max<size_t> (2, 2 * bound / length + 1);
+            for (size_t i = 0; i < count; ++i)
+                store.append (line);
+
+            const auto held = heapInUse() - before;
+            EXPECT_LE (held, bound + room) << "lines of " << length << " bytes";
+            EXPECT_GE (store.textBytes(), std::min (length, bound)) << "lines of " << length << " bytes";
+            EXPECT_GE (store.textBytes() + std::min (length, bound), bound * 9 / 10)
+                << "lines of " << length << " bytes: the bound is used, not wasted";
+        }
+    }
+}
+
+TEST (LogLineStore, GivesEachRowItsOwnCharactersOfAWrappedLine)
+{
+    LogLineStore store;
+    store.setColumns (4);
+    store.append ("abcdefghij");
+    store.append ("\xc3\xa9\xe2\x80\xa6\xf0\x9f\x98\x80xyz\xc3\xa9");   // five characters of 1 to 4 bytes, then ASCII
+    store.append ("ab\xffz");                                        // held with U+FFFD for the byte
+
+    struct Row
+    {
+        size_t line;
+        uint32_t row;
+        const char* text;
+    };
+    const Row rows[] = {
+        { 0, 0, "abcd" }, { 0, 1, "efgh" }, { 0, 2, "ij" },
+        { 1, 0, "\xc3\xa9\xe2\x80\xa6\xf0\x9f\x98\x80x" }, { 1, 1, "yz\xc3\xa9" },
+        { 2, 0, "ab\xef\xbf\xbdz" },
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ (store.rowOf (r.line, r.row), r.text) << "line " << r.line << ", row " << r.row;
+
+    EXPECT_EQ (store.totalRows(), 3u + 2u + 1u);
+    EXPECT_EQ (store.firstRowOf (2), 5u);
 }
