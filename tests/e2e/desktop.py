@@ -176,10 +176,16 @@ def grab(window, x, y, w, h):
 
 def wait_window(title, timeout=30.0):
     """Waits for a window titled `title` and for it to stand still: a window
-    is mapped first and put in its place a moment later, and a click aimed
-    before that misses it."""
+    is mapped first and may be moved a moment later (a box is centred on the
+    window that was active when it opened), and a click aimed before that
+    misses it."""
     window = wait_for(lambda: (find_windows(title) or [None])[0], timeout=timeout, what=f"window '{title}'")
-    wait_steady(lambda: geometry(window), interval=0.15, what=f"window '{title}' in place")
+    reads = []
+
+    def still():
+        reads.append(geometry(window))
+        return len(reads) >= 3 and reads[-1] == reads[-2] == reads[-3]
+    wait_for(still, timeout=15, interval=0.2, what=f"window '{title}' to stand still")
     return window
 
 
@@ -222,7 +228,12 @@ def answer_box(title, button="right", timeout=30.0, shot=None):
     _, _, w, h = geometry(box)
     x = {"only": w // 2, "left": 100, "right": w - 103}[button]
     click(box, x, h - 28)
-    wait_gone(box)
+    try:
+        wait_gone(box)
+    except AssertionError:
+        screenshot("unanswered-" + re.sub(r"\W+", "-", title))
+        raise AssertionError(f"the box '{title}' at {geometry(box)} stayed open after a click at ({x}, {h - 28}) "
+                             f"in it; the focus is on {focused_window()}")
     return box
 
 
