@@ -3,6 +3,8 @@
 #include "cli/Console.h"
 #include "cli/LiveBoard.h"
 #include "cli/Session.h"
+#include "jobs/TextRules.h"
+#include "serial/DeviceIdentity.h"
 #include "serial/PortTable.h"
 
 #include <algorithm>
@@ -57,8 +59,12 @@ int runOnPorts (const char* command, bool json, const std::vector<std::string>& 
     }
 
     Output all (command, json);
-    if (std::set<std::string> (ports.begin(), ports.end()).size() != ports.size())
-        return all.finish (exitUsage, "A port is named twice: each receiver takes one job at a time.");
+    // The device itself, not the name: a link and its target are one receiver.
+    std::set<std::string> devices;
+    for (const auto& name : ports)
+        if (! devices.insert (deviceKey (name)).second)
+            return all.finish (exitUsage, "A port is named twice (" + name
+                                              + " is a port already named): each receiver takes one job at a time.");
 
     std::vector<PortPart> parts (ports.size());
     for (size_t i = 0; i < ports.size(); ++i)
@@ -102,13 +108,13 @@ int runOnPorts (const char* command, bool json, const std::vector<std::string>& 
         for (const auto& part : parts)
         {
             for (const auto& line : part.lines)
-                writeStdout (part.name + ": " + line + "\n");
+                writeStdout (TextRules::visible (part.name + ": " + line, true) + "\n");
             const Json& doc = part.out->doc();
             if (doc.contains ("message"))
-                writeStdout (part.name + ": " + doc["message"].get<std::string>() + "\n");
+                writeStdout (TextRules::visible (part.name + ": " + doc["message"].get<std::string>(), true) + "\n");
             if (doc.contains ("error"))
             {
-                std::fputs ((part.name + ": " + doc["error"].get<std::string>() + "\n").c_str(), stderr);
+                std::fputs ((TextRules::visible (part.name + ": " + doc["error"].get<std::string>(), true) + "\n").c_str(), stderr);
                 std::fflush (stderr);
             }
         }

@@ -87,7 +87,7 @@ namespace
         if (value.is_null())
             return "(not read)";
         if (key == "name")
-            return value.get<std::string>();
+            return TextRules::visible (value.get<std::string>());   // a receiver's name is anyone's text
         if (key == "pin")
             return value.get<std::string>().empty() ? "(none)" : value.get<std::string>();
         if (key == "stereo")
@@ -388,7 +388,7 @@ namespace
             }
             else
             {
-                writeStdout (line + "\n");
+                writeStdout (TextRules::visible (line) + "\n");
             }
         }
 
@@ -457,7 +457,7 @@ int portsCommand (const CommonOptions& options)
         p["console"] = info.console;
         list.push_back (p);
 
-        out.line (text.empty() ? display : display + "  " + text);
+        out.line (TextRules::visible (text.empty() ? display : display + "  " + text));
     }
 
     out.doc()["ports"] = list;

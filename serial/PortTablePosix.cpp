@@ -2,6 +2,7 @@
 // opened exclusively (flock + TIOCEXCL), set to raw 8N1 with non-blocking reads.
 
 #include "serial/PortTable.h"
+#include "serial/PortHolder.h"
 #include "serial/PortTablePosix.h"
 
 #include <algorithm>
@@ -324,63 +325,10 @@ namespace
         }
     }
 
-    /** The program that holds path open, from /proc (Linux); "" when unknown. */
+    /** The program that holds path open; "" when unknown. */
     void findHolder (const char* path, char* out, size_t size)
     {
-        out[0] = '\0';
-       #if defined(__linux__)
-        char target[PATH_MAX];
-        if (::realpath (path, target) == nullptr)
-            return;
-
-        DIR* proc = ::opendir ("/proc");
-        if (proc == nullptr)
-            return;
-
-        const std::string self = std::to_string (::getpid());
-        while (const dirent* d = ::readdir (proc))
-        {
-            if (d->d_name[0] < '0' || d->d_name[0] > '9' || self == d->d_name)
-                continue;
-
-            const std::string fdDir = std::string ("/proc/") + d->d_name + "/fd";
-            DIR* fds = ::opendir (fdDir.c_str());
-            if (fds == nullptr)
-                continue;   // another user's process: not ours to look into
-
-            bool holds = false;
-            while (const dirent* f = ::readdir (fds))
-            {
-                char link[PATH_MAX];
-                const std::string fdPath = fdDir + "/" + f->d_name;
-                const ssize_t n = ::readlink (fdPath.c_str(), link, sizeof (link) - 1);
-                if (n > 0)
-                {
-                    link[n] = '\0';
-                    if (std::strcmp (link, target) == 0) { holds = true; break; }
-                }
-            }
-            ::closedir (fds);
-
-            if (! holds)
-                continue;
-
-            char comm[64] = "";
-            const std::string commPath = std::string ("/proc/") + d->d_name + "/comm";
-            if (FILE* c = std::fopen (commPath.c_str(), "r"))
-            {
-                if (std::fgets (comm, sizeof (comm), c) != nullptr)
-                    comm[std::strcspn (comm, "\n")] = '\0';
-                std::fclose (c);
-            }
-            std::snprintf (out, size, "%s (process %s)", comm[0] != '\0' ? comm : "a program", d->d_name);
-            break;
-        }
-        ::closedir (proc);
-       #else
-        (void) path;
-        (void) size;
-       #endif
+        std::snprintf (out, size, "%s", portHolder (path).c_str());
     }
 
     int failOpen (PortFault fault, int error, const char* path = nullptr)

@@ -1,0 +1,105 @@
+"""korva with several receivers and hostile surroundings: text from outside the
+program shown safely on a terminal, one receiver under two names, exit requests
+across ports, checks made before the receiver is contacted. Real korva and
+korva-sim processes on ptys."""
+
+import json
+import os
+import signal
+import subprocess
+import sys
+import time
+import unittest
+
+from test_cli import KORVA, CliTest, korva, korva_json
+
+# A name that retitles the terminal and clears it, with a C1 CSI and a DEL.
+HOSTILE = "\x1b]0;owned\x07\x1b[2J\u009b1m\x7f"
+SHOWN = "\\x1B]0;owned\\x07\\x1B[2J\\u009B1m\\x7F"
+RAW_CONTROLS = [chr(c) for c in range(0x20) if chr(c) not in "\n"] + ["\x7f", "\u009b"]
+
+
+def holding_process(path, comm):
+    """A process named comm that holds path open and locked, as another program would."""
+    code = ("import ctypes, fcntl, os, sys, time\n"
+            "ctypes.CDLL(None).prctl(15, sys.argv[2].encode(), 0, 0, 0)\n"
+            "fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)\n"
+            "fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)\n"
+            "print('held', flush=True)\n"
+            "time.sleep(120)\n")
+    proc = subprocess.Popen([sys.executable, "-c", code, os.path.realpath(path), comm], stdout=subprocess.PIPE,
+                            text=True)
+    assert proc.stdout.readline().strip() == "held"
+    return proc
+
+
+class TerminalSafeText(CliTest):
+    def assertNoRawControls(self, text):
+        self.assertFalse([c for c in RAW_CONTROLS if c in text], repr(text))
+
+    def test_a_receivers_name_never_reaches_the_terminal_raw(self):
+        sim = self.sim("f0", "--name", HOSTILE)
+        # (command, arguments)
+        cases = [("read", []), ("write", ["--name", "Calm"]), ("restore", [])]
+        for command, args in cases:
+            with self.subTest(command=command):
+                result = korva(command, sim.link, *args)
+                self.assertExit(result, 0)
+                self.assertNoRawControls(result.stdout + result.stderr)
+                self.assertIn(SHOWN, result.stdout)
+        # JSON stays exact: the name as the receiver holds it.
+        result, docs = korva_json("read", sim.link)
+        self.assertEqual(docs[-1]["settings"]["name"], HOSTILE)
+
+    def test_a_holders_name_and_a_documents_key_are_escaped(self):
+        sim = self.sim("f0")
+        holder = holding_process(sim.link, "\x1b]0;x\x07\x1b[2J")
+        try:
+            result = korva("detect", sim.link)
+        finally:
+            holder.kill()
+            holder.wait()
+            holder.stdout.close()
+        self.assertExit(result, 3, "in use by another program: \\x1B]0;x\\x07\\x1B[2J")
+        self.assertNoRawControls(result.stdout + result.stderr)
+
+        doc = os.path.join(self.tmp, "hostile.json")
+        with open(doc, "w") as f:
+            f.write('{"\\u001b]0;x\\u0007": 1}')
+        result = korva("write", sim.link, "--from", doc)
+        self.assertExit(result, 2, "\\x1B]0;x\\x07")
+        self.assertNoRawControls(result.stdout + result.stderr)
+
+
+class OneReceiverOneName(CliTest):
+    def test_a_device_named_twice_is_refused_before_anything_is_sent(self):
+        sim = self.sim("f0")
+        other = os.path.join(self.tmp, "also")
+        os.symlink(sim.link, other)
+        # Two links, and a link with its target.
+        for names in ([sim.link, other], [sim.link, os.path.realpath(sim.link)]):
+            with self.subTest(names=names):
+                result = korva("read", *names)
+                self.assertExit(result, 2, "named twice")
+        time.sleep(0.2)
+        self.assertNotIn("< Cmd: ", sim.output(), "nothing reached the receiver")
+
+    def test_scan_lists_a_device_once_and_skips_it_by_either_name(self):
+        sim = self.sim("f2")
+        target = os.path.realpath(sim.link)
+        env = dict(os.environ, KORVA_EXTRA_PORTS=sim.link)
+        result = korva("scan", target, "--all", "--json", env=env)
+        self.assertExit(result, 0)
+        ports = [e["port"] for e in json.loads(result.stdout)["ports"]]
+        self.assertEqual([p for p in ports if os.path.realpath(p) == target], [sim.link], ports)
+
+        before = sim.output()
+        result = korva("scan", sim.link, "--skip", target, "--all", "--json")
+        entries = [e for e in json.loads(result.stdout)["ports"] if os.path.realpath(e["port"]) == target]
+        self.assertEqual([e["state"] for e in entries], ["skipped"], entries)
+        time.sleep(0.2)
+        self.assertEqual(sim.output(), before, "a skipped port is never probed")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
