@@ -590,17 +590,19 @@ namespace
     }
 }
 
-int writeCommand (const CommonOptions& options, WriteOptions write)
+int prepareWrite (const CommonOptions& options, WriteOptions& write)
 {
-    {
-        Output out ("write", options.json);
-        if (const int code = validateOptions (out, write); code != goOn)
+    // The document's settings merged with the options are judged as a whole
+    // before any receiver is contacted (or any port scanned).
+    Output out ("write", options.json);
+    if (! write.fromFile.empty())
+        if (const int code = applyDocument (out, write); code != goOn)
             return code;
-        if (! write.fromFile.empty())
-            if (const int code = applyDocument (out, write); code != goOn)
-                return code;
-    }
+    return validateOptions (out, write);
+}
 
+int writeCommand (const CommonOptions& options, const WriteOptions& write)
+{
     return runOnPorts ("write", options.json, options.ports, [&] (Output& out, Link& link)
     {
         return writeOnLink (out, link, options, write);
@@ -734,16 +736,28 @@ namespace
     }
 }
 
-int updateCommand (const CommonOptions& options)
+int prepareUpdate (const CommonOptions& options)
 {
+    Output out ("update", options.json);
+    out.doc()["image"] = options.image;
+
     // Before the ports: a FIFO would hold the image check for good.
     if (const auto why = notRegularFile (options.image); ! why.empty())
-    {
-        Output out ("update", options.json);
-        out.doc()["image"] = options.image;
         return usageError (out, why);
-    }
 
+    // Without PORT the scan comes next: an image no receiver model takes ends here.
+    if (options.ports.empty())
+    {
+        const int updatable[] = { 1, 3 };   // the window's panel states of the types that take updates
+        if (std::none_of (std::begin (updatable), std::end (updatable),
+                          [&] (int state) { return acceptFirmwareFile (options.image, state) != nullptr; }))
+            return out.finish (exitFailed, std::string (incompatibleImageText) + " (no receiver model takes it).");
+    }
+    return goOn;
+}
+
+int updateCommand (const CommonOptions& options)
+{
     CheckedImages images (options.image);
     return runOnPorts ("update", options.json, options.ports, [&] (Output& out, Link& link)
     {

@@ -101,5 +101,36 @@ class OneReceiverOneName(CliTest):
         self.assertEqual(sim.output(), before, "a skipped port is never probed")
 
 
+class CheckedBeforeContact(CliTest):
+    def write_file(self, name, data):
+        path = os.path.join(self.tmp, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def test_nothing_checkable_waits_for_the_receiver(self):
+        sim = self.sim("f0")
+        env = dict(os.environ, KORVA_EXTRA_PORTS=sim.link)
+        bad_name = self.write_file("bad.json", json.dumps({"name": "tab\there"}).encode())
+        long_name = self.write_file("long.json", json.dumps({"settings": {"name": "x" * 40}, "ok": True}).encode())
+        garbage = self.write_file("garbage.bin", os.urandom(4096))
+        # (arguments, exit code, text); none may send a frame, with PORT or without (no scan either)
+        cases = [
+            (["write", sim.link, "--from", bad_name], 2, "not valid"),
+            (["write", sim.link, "--from", long_name, "--pin", "1234"], 2, "40 bytes"),
+            (["write", "--from", bad_name], 2, "not valid"),
+            (["write", "--pin", "12"], 2, None),
+            (["update", os.path.join(self.tmp, "absent.bin")], 2, "does not exist"),
+            (["update", garbage], 6, "not compatible"),
+        ]
+        for args, code, text in cases:
+            with self.subTest(args=args[:2]):
+                result = korva(*args, env=env, timeout=30)
+                self.assertExit(result, code, text)
+                self.assertNotIn("only receiver found", result.stderr)
+        time.sleep(0.2)
+        self.assertNotIn("< Cmd: ", sim.output(), "nothing reached the receiver")
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)
