@@ -694,7 +694,11 @@ namespace
         // left half-written is worse than a late exit. Ctrl-C still stops it.
         CliJob job (JobKind::UpdateFirmware, link, slow);
         out.state ("updating");
-        holdTerminationSignals (true);
+        if (! holdTerminationSignals (true))
+        {
+            link.image.reset();
+            return out.finish (exitInterrupted, "Interrupted before the update began: nothing was written to the receiver.");
+        }
         const auto transferStart = std::chrono::steady_clock::now();
         {
             std::unique_ptr<ProgressReport> progress;

@@ -12,6 +12,9 @@ import time
 import unittest
 
 from test_cli import KORVA, CliTest, korva, korva_json
+from test_cli_hostile import UPDATE_CLOSE, Started, wait_for
+
+UPDATE_BEGIN = "< Cmd: aa000e4900"
 
 # A name that retitles the terminal and clears it, with a C1 CSI and a DEL.
 HOSTILE = "\x1b]0;owned\x07\x1b[2J\u009b1m\x7f"
@@ -130,6 +133,26 @@ class CheckedBeforeContact(CliTest):
                 self.assertNotIn("only receiver found", result.stderr)
         time.sleep(0.2)
         self.assertNotIn("< Cmd: ", sim.output(), "nothing reached the receiver")
+
+
+class ExitRequests(CliTest):
+    def test_a_termination_signal_stops_every_port_not_yet_updating(self):
+        for sig in (signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(signal=sig.name):
+                updating = self.sim("f0", "--delay-ms", "5")
+                detecting = self.sim("f0", "--delay-ms", "300")   # still detecting when the signal comes
+                run = Started("update", updating.link, detecting.link, self.image("RULKO"), "--json")
+                self.assertTrue(wait_for(run.progressed), run.lines)
+                run.proc.send_signal(sig)
+                self.assertEqual(run.finish(timeout=120), 130, run.err)
+
+                doc = json.loads(run.lines[-1])
+                self.assertEqual([r["exitCode"] for r in doc["results"]], [0, 130])
+                self.assertIn(UPDATE_CLOSE, updating.output(), "the running transfer ran to its end")
+                time.sleep(0.5)
+                self.assertNotIn(UPDATE_BEGIN, detecting.output(), "no transfer began after the signal")
+                updating.stop()
+                detecting.stop()
 
 
 if __name__ == "__main__":
