@@ -2,6 +2,7 @@
 
 #include "cli/Batch.h"
 #include "cli/Console.h"
+#include "cli/LineQueue.h"
 #include "cli/Output.h"
 #include "cli/SettingsDocument.h"
 #include "firmware/FirmwareImage.h"
@@ -368,7 +369,8 @@ namespace
     };
 
     //==========================================================================
-    /** Prints trace lines as the event log shows them. */
+    /** Prints trace lines as the event log shows them, through a queue: the
+        job thread that acknowledges the receiver's events never waits on output. */
     class PrintingSink : public TraceSink
     {
     public:
@@ -378,23 +380,25 @@ namespace
 
         void postTraceLine (std::string line) override
         {
-            const std::lock_guard<std::mutex> lock (mutex);
             if (out.json())
             {
                 Json e;
-                e["event"] = "trace";
+                e["event"] = "trace";   // log runs on one port: no "port" to add
                 e["line"] = line;
-                out.event (e);
+                queue.push (dumpJson (e));
             }
             else
             {
-                writeStdout (TextRules::visible (line) + "\n");
+                queue.push (TextRules::visible (line));
             }
         }
 
+        /** Prints what is still queued; the lines that had to be dropped. */
+        uint64_t finish() { return queue.finish(); }
+
     private:
         const Output& out;
-        std::mutex mutex;
+        LineQueue queue;
     };
 }
 
@@ -798,6 +802,8 @@ int logCommand (const CommonOptions& options)
             const auto result = runCliJob (link, JobKind::Listen, slow);
             // Ctrl-C is how a log ends: the text says nothing more, the document says why it is not ok.
             const bool quietEnd = result.exitCode == exitInterrupted && ! out.json();
+            link.traceSink = nullptr;
+            out.doc()["droppedLines"] = sink.finish();
             code = out.finish (result.exitCode, quietEnd ? std::string() : result.message);
         }
 

@@ -3,6 +3,7 @@ program shown safely on a terminal, one receiver under two names, exit requests
 across ports, checks made before the receiver is contacted. Real korva and
 korva-sim processes on ptys."""
 
+import fcntl
 import json
 import os
 import signal
@@ -153,6 +154,42 @@ class ExitRequests(CliTest):
                 self.assertNotIn(UPDATE_BEGIN, detecting.output(), "no transfer began after the signal")
                 updating.stop()
                 detecting.stop()
+
+
+class StalledOutput(CliTest):
+    def test_a_log_keeps_acknowledging_while_its_output_stalls(self):
+        sim = self.sim("f0", "--stream-events", "500")
+        read_end, write_end = os.pipe()
+        fcntl.fcntl(write_end, 1031, 4096)   # F_SETPIPE_SZ: a reader that stalls soon
+        proc = subprocess.Popen([KORVA, "log", sim.link, "--family", "rulko"], stdout=write_end,
+                                stderr=subprocess.PIPE)
+        os.close(write_end)
+        try:
+            # Nobody reads (as `| less` at its first page, or Ctrl-S): events keep being acknowledged.
+            acks = lambda: sim.output().count("< Ack: ")
+            self.assertTrue(wait_for(lambda: acks() > 50, timeout=20))
+            time.sleep(4)
+            before = acks()
+            self.assertTrue(wait_for(lambda: acks() > before + 500, timeout=20), "acknowledgements stopped")
+            # The reader comes back: lines flow again.
+            with os.fdopen(read_end, "rb") as reader:
+                text = b""
+                while len(text) < 20000:
+                    chunk = reader.read1(65536)
+                    if not chunk:
+                        break
+                    text += chunk
+                proc.send_signal(signal.SIGINT)
+                text += reader.read()
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+        self.assertEqual(proc.wait(timeout=20), 130)
+        err = proc.stderr.read().decode()
+        proc.stderr.close()
+        self.assertRegex(err, r"\d+ lines dropped while the output was stalled")
+        self.assertRegex(err, r"\d+ lines dropped in all")
+        self.assertIn(b"> Evt: ", text)
 
 
 if __name__ == "__main__":
