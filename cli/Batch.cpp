@@ -34,6 +34,7 @@ namespace
         std::unique_ptr<Link> link;
         std::unique_ptr<Output> out;
         std::vector<std::string> lines;   // text held for the end while a live board shows the port
+        std::vector<std::string> notes;   // and notes for standard error, which would break into the board
         int exitCode = exitOk;
     };
 }
@@ -89,6 +90,7 @@ int runOnPorts (const char* command, bool json, const std::vector<std::string>& 
         {
             view.line = [&lines = parts[i].lines] (const std::string& text) { lines.push_back (text); };
             view.state = [b = board.get(), i] (const std::string& state) { b->setState (i, state); };
+            view.note = [&notes = parts[i].notes] (const std::string& text) { notes.push_back (text); };
         }
         parts[i].out = std::make_unique<Output> (command, json, parts[i].name, std::move (view));
     }
@@ -112,6 +114,11 @@ int runOnPorts (const char* command, bool json, const std::vector<std::string>& 
             const Json& doc = part.out->doc();
             if (doc.contains ("message"))
                 writeStdout (TextRules::visible (part.name + ": " + doc["message"].get<std::string>(), true) + "\n");
+            for (const auto& note : part.notes)
+            {
+                std::fputs (("korva: " + TextRules::visible (part.name + ": " + note, true) + "\n").c_str(), stderr);
+                std::fflush (stderr);
+            }
             if (doc.contains ("error"))
             {
                 std::fputs ((TextRules::visible (part.name + ": " + doc["error"].get<std::string>(), true) + "\n").c_str(), stderr);

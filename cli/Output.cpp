@@ -88,6 +88,11 @@ void Output::line (const std::string& rawText) const
 
 void Output::note (const std::string& text) const
 {
+    if (view.note)
+    {
+        view.note (text);
+        return;
+    }
     const std::string where = portName.empty() ? std::string() : portName + ": ";
     std::fprintf (stderr, "korva: %s\n", TextRules::visible (where + text, true).c_str());
     std::fflush (stderr);

@@ -5,6 +5,10 @@ korva-sim processes on ptys."""
 
 import fcntl
 import json
+import pty
+import select
+import struct
+import termios
 import os
 import signal
 import subprocess
@@ -190,6 +194,45 @@ class StalledOutput(CliTest):
         self.assertRegex(err, r"\d+ lines dropped while the output was stalled")
         self.assertRegex(err, r"\d+ lines dropped in all")
         self.assertIn(b"> Evt: ", text)
+
+
+def run_on_terminal(args, columns=100):
+    """korva with standard output and error on one terminal, as a user sees them: all it wrote."""
+    master, slave = pty.openpty()
+    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 40, columns, 0, 0))
+    proc = subprocess.Popen([KORVA, *args], stdout=slave, stderr=slave, stdin=subprocess.DEVNULL)
+    os.close(slave)
+    output = b""
+    while True:
+        ready, _, _ = select.select([master], [], [], 60)
+        if not ready:
+            break
+        try:
+            chunk = os.read(master, 65536)
+        except OSError:
+            break
+        if not chunk:
+            break
+        output += chunk
+    os.close(master)
+    return proc.wait(timeout=60), output.decode().replace("\r\n", "\n")   # the terminal's own line ends
+
+
+class LiveBoard(CliTest):
+    def test_notes_follow_the_board_and_its_last_frame_shows_each_end(self):
+        keeps_name = self.sim("f1", name="zvarnelo")
+        full = self.sim("f0", name="rulko")
+        code, text = run_on_terminal(["write", keeps_name.link, full.link, "--led", "on"])
+        self.assertEqual(code, 0, text)
+
+        note = "keeps only its name and PIN; not written: led"
+        self.assertEqual(text.count(note), 1, text)
+        # The board's frames: each redraw starts by moving the cursor up over the last one.
+        last_frame_start = text.rfind("\x1b[2A")
+        self.assertGreater(text.index(note), last_frame_start, "the note comes after the board")
+        last_frame = text[last_frame_start:text.index(note)]
+        rows = [r.split("\r")[-1].replace("\x1b[K", "") for r in last_frame.split("\n") if "  " in r]
+        self.assertEqual(sorted(rows), sorted([keeps_name.link + "  done", full.link + "  done"]), repr(last_frame))
 
 
 if __name__ == "__main__":
