@@ -6,6 +6,7 @@
 #include "jobs/SettingsForm.h"
 #include "jobs/TextRules.h"
 #include "serial/DeviceIdentity.h"
+#include "serial/PortHolder.h"
 #include "serial/PortTable.h"
 #include "serial/SystemConsole.h"
 
@@ -37,6 +38,14 @@ namespace
 
     void probe (ScanEntry& entry, int index)
     {
+        // A port another program holds is left alone, not opened to find out.
+        if (const auto holder = portHolder (portDeviceName (index)); ! holder.empty())
+        {
+            entry.state = ScanEntry::State::unavailable;
+            entry.reason = "in use by another program: " + holder;
+            return;
+        }
+
         Link link (index);
         bool slow = false;
         const auto result = detectDevice (link, Family::automatic, slow);

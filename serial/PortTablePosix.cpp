@@ -42,6 +42,7 @@ namespace
         std::atomic<int> fd;          // exchanged on close, so a descriptor is closed exactly once
         std::atomic<bool> gone;       // the device hung up or vanished while open
         uint64_t identity;            // of the device the last opening found
+        termios before;               // the line settings found on opening, given back on closing
     };
 
     struct Table
@@ -146,6 +147,9 @@ namespace
             if (outputQueued (fd))
                 ::tcflush (fd, TCOFLUSH);
         }
+        // The line as it was found: another program (a getty, a terminal
+        // program started later) gets back the rate and modes it expects.
+        ::tcsetattr (fd, TCSANOW, &e.before);
         ::ioctl (fd, TIOCNXCL);
         ::flock (fd, LOCK_UN);
         ::close (fd);
@@ -523,6 +527,15 @@ int openPort (int index, uint32_t baudRate)
     if (::stat (e.path, &st) == 0 && ! S_ISCHR (st.st_mode))
         return failOpen (PortFault::notSerial, S_ISDIR (st.st_mode) ? EISDIR : ENOTTY);
 
+    // A program that holds the port without a lock (a terminal program, a getty,
+    // a script) is not surprised by a probe and a new baud rate: the port is busy.
+    if (const auto holder = portHolder (e.path); ! holder.empty())
+    {
+        failOpen (PortFault::busy, EBUSY);
+        std::snprintf (openError().holder, sizeof (openError().holder), "%s", holder.c_str());
+        return 0;
+    }
+
     const int fd = ::open (e.path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
     {
@@ -546,12 +559,15 @@ int openPort (int index, uint32_t baudRate)
     }
 
     ::ioctl (fd, TIOCEXCL);
+    const bool saved = ::tcgetattr (fd, &e.before) == 0;
 
-    if (! configure (fd, speed))
+    if (! saved || ! configure (fd, speed))
     {
         const int error = errno;
         // Tell a refused baud rate (some adapters stop at 460800) from other settings.
-        const bool slowerTakes = speed != B115200 && configure (fd, B115200);
+        const bool slowerTakes = saved && speed != B115200 && configure (fd, B115200);
+        if (saved)
+            ::tcsetattr (fd, TCSANOW, &e.before);
         ::ioctl (fd, TIOCNXCL);
         ::close (fd);
         return failOpen (slowerTakes ? PortFault::baudRefused : PortFault::settingsRefused, error);

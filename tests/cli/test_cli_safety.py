@@ -27,16 +27,16 @@ SHOWN = "\\x1B]0;owned\\x07\\x1B[2J\\u009B1m\\x7F"
 RAW_CONTROLS = [chr(c) for c in range(0x20) if chr(c) not in "\n"] + ["\x7f", "\u009b"]
 
 
-def holding_process(path, comm):
-    """A process named comm that holds path open and locked, as another program would."""
+def holding_process(path, comm, lock=True):
+    """A process named comm that holds path open (and locked, unless not), as another program would."""
     code = ("import ctypes, fcntl, os, sys, time\n"
             "ctypes.CDLL(None).prctl(15, sys.argv[2].encode(), 0, 0, 0)\n"
             "fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)\n"
-            "fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)\n"
+            "if sys.argv[3] == 'lock': fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)\n"
             "print('held', flush=True)\n"
             "time.sleep(120)\n")
-    proc = subprocess.Popen([sys.executable, "-c", code, os.path.realpath(path), comm], stdout=subprocess.PIPE,
-                            text=True)
+    proc = subprocess.Popen([sys.executable, "-c", code, os.path.realpath(path), comm, "lock" if lock else "open"],
+                            stdout=subprocess.PIPE, text=True)
     assert proc.stdout.readline().strip() == "held"
     return proc
 
@@ -233,6 +233,59 @@ class LiveBoard(CliTest):
         last_frame = text[last_frame_start:text.index(note)]
         rows = [r.split("\r")[-1].replace("\x1b[K", "") for r in last_frame.split("\n") if "  " in r]
         self.assertEqual(sorted(rows), sorted([keeps_name.link + "  done", full.link + "  done"]), repr(last_frame))
+
+
+def line_settings(path):
+    fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    try:
+        return termios.tcgetattr(fd)
+    finally:
+        os.close(fd)
+
+
+class HeldPorts(CliTest):
+    def test_a_port_held_without_a_lock_is_left_alone(self):
+        sim = self.sim("f0")
+        holder = holding_process(sim.link, "termprog", lock=False)
+        try:
+            before = line_settings(sim.link)
+            env = dict(os.environ, KORVA_EXTRA_PORTS=sim.link)
+            # (arguments, exit code, text)
+            cases = [
+                (["scan", "--all"], 4, f"{sim.link}  unavailable: in use by another program: termprog (process "),
+                (["detect"], 2, f"{sim.link}  unavailable: in use by another program: termprog (process "),
+                (["detect", sim.link], 3, f"in use by another program: termprog (process {holder.pid})"),
+            ]
+            for args, code, text in cases:
+                with self.subTest(args=args):
+                    self.assertExit(korva(*args, env=env, timeout=60), code, text)
+            after = line_settings(sim.link)
+        finally:
+            holder.kill()
+            holder.wait()
+            holder.stdout.close()
+        time.sleep(0.2)
+        self.assertNotIn("< Cmd: ", sim.output(), "nothing was sent to the held port")
+        self.assertEqual(after, before, "its line settings are as the holder left them")
+
+        # Once let go, the port is korva's again; the simulator's own end never counted as a holder.
+        self.assertExit(korva("detect", sim.link), 0)
+
+    def test_a_port_gets_its_line_settings_back_when_closed(self):
+        sim = self.sim("f0")
+        fd = os.open(sim.link, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        settings = termios.tcgetattr(fd)
+        settings[4] = settings[5] = termios.B9600
+        settings[3] |= termios.ICANON
+        termios.tcsetattr(fd, termios.TCSANOW, settings)
+        os.close(fd)
+        before = line_settings(sim.link)
+        self.assertEqual(before[4], termios.B9600)
+
+        for args in (["detect", sim.link], ["scan", sim.link], ["read", sim.link]):
+            with self.subTest(args=args):
+                self.assertExit(korva(*args), 0)
+                self.assertEqual(line_settings(sim.link), before)
 
 
 if __name__ == "__main__":
