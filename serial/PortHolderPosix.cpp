@@ -11,6 +11,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace
@@ -53,6 +54,19 @@ namespace
             if (line.rfind ("tty-index:", 0) == 0)
                 return std::atoi (line.c_str() + 10) == pty;
         return false;
+    }
+
+    /** False for a device the system files under another class than tty (/dev/null
+        and its like, which every shell holds): no port, so no holder either. */
+    bool mayBeLine (const std::string& target)
+    {
+        struct stat status {};
+        if (::stat (target.c_str(), &status) != 0 || ! S_ISCHR (status.st_mode))
+            return true;   // what it is shows on opening it
+        const std::string node = "/sys/dev/char/" + std::to_string (major (status.st_rdev)) + ":"
+                               + std::to_string (minor (status.st_rdev)) + "/subsystem";
+        const std::string subsystem = linkTarget (node);
+        return subsystem.empty() || subsystem.size() < 4 || subsystem.compare (subsystem.size() - 4, 4, "/tty") == 0;
     }
 
     std::string fromProc (const std::string& target, const std::string& proc)
@@ -139,6 +153,8 @@ std::string portHolderIn (const std::string& path, const std::string& proc, cons
 {
     char resolved[PATH_MAX];
     const std::string target = ::realpath (path.c_str(), resolved) != nullptr ? resolved : path;
+    if (! mayBeLine (target))
+        return {};
 
     if (auto holder = fromProc (target, proc); ! holder.empty())
         return holder;
