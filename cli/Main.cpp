@@ -1,5 +1,5 @@
 // korva: the command-line front end on the same job layer as the window.
-// Arguments are parsed here; each command lives in Commands.cpp.
+// Arguments are parsed here; each command (or family of commands) has a file of its own.
 
 #include "cli/Commands.h"
 #include "cli/Scan.h"
