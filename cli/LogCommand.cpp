@@ -32,7 +32,7 @@ namespace
             }
             else
             {
-                queue.push (TextRules::visible (line));
+                queue.push (TextRules::visible (line, true));
             }
         }
 
@@ -58,29 +58,40 @@ int logCommand (const CommonOptions& options)
         PrintingSink sink (out);
         link.traceSink = &sink;
 
+        // Every queued line is out before the document or message that ends the log.
+        auto end = [&] (int exitCode, const std::string& message)
+        {
+            link.traceSink = nullptr;
+            out.doc()["droppedLines"] = sink.finish();
+            return out.finish (exitCode, message);
+        };
+
         bool slow = options.family == Family::zvarnelo;
-        int code = goOn;
 
         // With a family named, listen at once at its rate; otherwise find it first.
         if (options.familyGiven && options.family != Family::automatic)
-            out.doc()["family"] = slow ? "zvarnelo" : "rulko";
-        else
-            code = detectStep (out, link, options, slow);
-
-        if (code == goOn)
         {
-            if (! options.json)
-                out.note ("listening; Ctrl-C ends");
-            const auto result = runCliJob (link, JobKind::Listen, slow);
-            // Ctrl-C is how a log ends: the text says nothing more, the document says why it is not ok.
-            const bool quietEnd = result.exitCode == exitInterrupted && ! out.json();
-            link.traceSink = nullptr;
-            out.doc()["droppedLines"] = sink.finish();
-            code = out.finish (result.exitCode, quietEnd ? std::string() : result.message);
+            out.doc()["family"] = slow ? "zvarnelo" : "rulko";
+        }
+        else
+        {
+            out.state ("detecting");
+            const auto found = detectDevice (link, options.family, slow);
+            if (found.exitCode != exitOk)
+            {
+                out.doc()["family"] = nullptr;
+                return end (found.exitCode, found.message);
+            }
+            out.doc()["family"] = slow ? "zvarnelo" : "rulko";
+            out.doc()["device"] = deviceJson (link.device);
         }
 
-        link.traceSink = nullptr;
-        return code;
+        if (! options.json)
+            out.note ("listening; Ctrl-C ends");
+        const auto result = runCliJob (link, JobKind::Listen, slow);
+        // Ctrl-C is how a log ends: the text says nothing more, the document says why it is not ok.
+        const bool quietEnd = result.exitCode == exitInterrupted && ! out.json();
+        return end (result.exitCode, quietEnd ? std::string() : result.message);
     });
 }
 }
