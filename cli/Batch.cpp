@@ -3,6 +3,8 @@
 #include "cli/Console.h"
 #include "cli/LiveBoard.h"
 #include "cli/Session.h"
+#include "jobs/TextRules.h"
+#include "serial/DeviceIdentity.h"
 #include "serial/PortTable.h"
 
 #include <algorithm>
@@ -32,6 +34,7 @@ namespace
         std::unique_ptr<Link> link;
         std::unique_ptr<Output> out;
         std::vector<std::string> lines;   // text held for the end while a live board shows the port
+        std::vector<std::string> notes;   // and notes for standard error, which would break into the board
         int exitCode = exitOk;
     };
 }
@@ -57,8 +60,12 @@ int runOnPorts (const char* command, bool json, const std::vector<std::string>& 
     }
 
     Output all (command, json);
-    if (std::set<std::string> (ports.begin(), ports.end()).size() != ports.size())
-        return all.finish (exitUsage, "A port is named twice: each receiver takes one job at a time.");
+    // The device itself, not the name: a link and its target are one receiver.
+    std::set<std::string> devices;
+    for (const auto& name : ports)
+        if (! devices.insert (deviceKey (name)).second)
+            return all.finish (exitUsage, "A port is named twice (" + name
+                                              + " is a port already named): each receiver takes one job at a time.");
 
     std::vector<PortPart> parts (ports.size());
     for (size_t i = 0; i < ports.size(); ++i)
@@ -83,6 +90,7 @@ int runOnPorts (const char* command, bool json, const std::vector<std::string>& 
         {
             view.line = [&lines = parts[i].lines] (const std::string& text) { lines.push_back (text); };
             view.state = [b = board.get(), i] (const std::string& state) { b->setState (i, state); };
+            view.note = [&notes = parts[i].notes] (const std::string& text) { notes.push_back (text); };
         }
         parts[i].out = std::make_unique<Output> (command, json, parts[i].name, std::move (view));
     }
@@ -102,13 +110,18 @@ int runOnPorts (const char* command, bool json, const std::vector<std::string>& 
         for (const auto& part : parts)
         {
             for (const auto& line : part.lines)
-                writeStdout (part.name + ": " + line + "\n");
+                writeStdout (TextRules::visible (part.name + ": " + line, true) + "\n");
             const Json& doc = part.out->doc();
             if (doc.contains ("message"))
-                writeStdout (part.name + ": " + doc["message"].get<std::string>() + "\n");
+                writeStdout (TextRules::visible (part.name + ": " + doc["message"].get<std::string>(), true) + "\n");
+            for (const auto& note : part.notes)
+            {
+                std::fputs (("korva: " + TextRules::visible (part.name + ": " + note, true) + "\n").c_str(), stderr);
+                std::fflush (stderr);
+            }
             if (doc.contains ("error"))
             {
-                std::fputs ((part.name + ": " + doc["error"].get<std::string>() + "\n").c_str(), stderr);
+                std::fputs ((TextRules::visible (part.name + ": " + doc["error"].get<std::string>(), true) + "\n").c_str(), stderr);
                 std::fflush (stderr);
             }
         }

@@ -40,7 +40,16 @@ namespace korvacli
     int portsCommand (const CommonOptions& options);
     int detectCommand (const CommonOptions& options);
     int readCommand (const CommonOptions& options);
-    int writeCommand (const CommonOptions& options, WriteOptions write);
+    /** What write can check before any port is scanned or contacted: the --from
+        document merged with the options, judged by the form's rules. -1 to go
+        on (write then holds the merged settings), or the exit code. */
+    int prepareWrite (const CommonOptions& options, WriteOptions& write);
+
+    /** The same for update: IMAGE is a regular file and, without PORT, one that
+        some receiver model takes. */
+    int prepareUpdate (const CommonOptions& options);
+
+    int writeCommand (const CommonOptions& options, const WriteOptions& write);
     int restoreCommand (const CommonOptions& options);
     int updateCommand (const CommonOptions& options);
     int logCommand (const CommonOptions& options);

@@ -13,14 +13,21 @@ namespace korvacli
         Call once, first thing, before any other thread starts. */
     void installInterruptHandling();
 
-    /** True once an exit was requested. */
+    /** True once Ctrl-C (or a termination signal not held) interrupted the jobs. */
     bool interrupted();
 
-    /** While held, SIGTERM and SIGHUP do not interrupt: they are kept, and the job
-        runs to its end (an update cut short leaves a half-written receiver). Ctrl-C
-        still interrupts. Holds nest: each update holds them for its own run, and
-        they are let go when the last one ends. */
-    void holdTerminationSignals (bool hold);
+    /** True once any exit was requested: interrupted(), or a termination signal
+        kept while an update runs. No job that has not begun starts from then on. */
+    bool exitRequested();
+
+    /** While held, SIGTERM and SIGHUP do not interrupt a running transfer: they are
+        kept, and the transfer runs to its end (an update cut short leaves a
+        half-written receiver); every other job stops. Ctrl-C still interrupts.
+        Holds nest: each update holds them for its own run, and they are let go
+        when the last one ends. holdTerminationSignals (true) decides under the
+        same lock as an arriving signal: it returns false, and holds nothing,
+        when an exit was already requested (the transfer must not begin). */
+    bool holdTerminationSignals (bool hold);
 
     /** The termination signal that arrived while held, or 0. */
     int heldTerminationSignal();

@@ -1,5 +1,5 @@
 // korva: the command-line front end on the same job layer as the window.
-// Arguments are parsed here; each command lives in Commands.cpp.
+// Arguments are parsed here; each command (or family of commands) has a file of its own.
 
 #include "cli/Commands.h"
 #include "cli/Scan.h"
@@ -145,6 +145,25 @@ int main (int argc, char** argv)
         common.ports = updateArguments;
     }
 
+    if (*writeCommandApp)
+    {
+        if (nameOption->count() > 0) write.name = name;
+        if (pinOption->count() > 0) write.pin = pin;
+        if (noPin) write.pin = std::string();
+        if (stereo) write.stereo = true;
+        if (mono) write.stereo = false;
+        if (maxOption->count() > 0) write.maxDevices = maxDevices;
+        write.gpoNormallyOpen = gpo.get ("open");
+        write.led = led.get ("on");
+        write.frontRestore = frontRestore.get ("on");
+        if (const int code = prepareWrite (common, write); code >= 0)
+            return code;
+    }
+    if (*update)
+        if (const int code = prepareUpdate (common); code >= 0)
+            return code;
+
+    // Everything checkable is checked: only now is any port scanned or contacted.
     if (common.ports.empty())
     {
         const char* command = (*detect) ? "detect" : (*read) ? "read" : (*restore) ? "restore"
@@ -164,14 +183,5 @@ int main (int argc, char** argv)
     if (*log)
         return logCommand (common);
 
-    if (nameOption->count() > 0) write.name = name;
-    if (pinOption->count() > 0) write.pin = pin;
-    if (noPin) write.pin = std::string();
-    if (stereo) write.stereo = true;
-    if (mono) write.stereo = false;
-    if (maxOption->count() > 0) write.maxDevices = maxDevices;
-    write.gpoNormallyOpen = gpo.get ("open");
-    write.led = led.get ("on");
-    write.frontRestore = frontRestore.get ("on");
     return writeCommand (common, write);
 }

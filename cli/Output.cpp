@@ -1,6 +1,7 @@
 #include "cli/Output.h"
 
 #include "cli/Session.h"
+#include "jobs/TextRules.h"
 
 #include <atomic>
 #include <cerrno>
@@ -74,10 +75,11 @@ void Output::state (const std::string& text) const
         view.state (text);
 }
 
-void Output::line (const std::string& text) const
+void Output::line (const std::string& rawText) const
 {
     if (asJson)
         return;
+    const std::string text = TextRules::visible (rawText, true);
     if (view.line)
         view.line (text);
     else
@@ -86,8 +88,13 @@ void Output::line (const std::string& text) const
 
 void Output::note (const std::string& text) const
 {
+    if (view.note)
+    {
+        view.note (text);
+        return;
+    }
     const std::string where = portName.empty() ? std::string() : portName + ": ";
-    std::fprintf (stderr, "korva: %s%s\n", where.c_str(), text.c_str());
+    std::fprintf (stderr, "korva: %s\n", TextRules::visible (where + text, true).c_str());
     std::fflush (stderr);
 }
 
@@ -133,13 +140,14 @@ int Output::finish (int exitCode, const std::string& message)
     }
     else if (! message.empty() && ! view.line)
     {
+        // The message may carry a string from outside (a holder's name, a key of a document).
+        const std::string text = TextRules::visible (portName.empty() ? message : portName + ": " + message, true);
         if (exitCode == 0)
         {
-            writeStdout ((portName.empty() ? message : portName + ": " + message) + "\n");
+            writeStdout (text + "\n");
         }
         else
         {
-            const std::string text = portName.empty() ? message : portName + ": " + message;
             std::fputs ((text + "\n").c_str(), stderr);
             std::fflush (stderr);
         }

@@ -34,6 +34,7 @@ namespace korvacli
         {
             std::function<void (const std::string& text)> line;
             std::function<void (const std::string& state)> state;
+            std::function<void (const std::string& text)> note;   // said after the board, not across it
         };
 
         /** One port's part of a command run on several ports: its lines and

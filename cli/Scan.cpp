@@ -4,10 +4,14 @@
 #include "cli/Output.h"
 #include "cli/Session.h"
 #include "jobs/SettingsForm.h"
+#include "jobs/TextRules.h"
+#include "serial/DeviceIdentity.h"
+#include "serial/PortHolder.h"
 #include "serial/PortTable.h"
 #include "serial/SystemConsole.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <cstdio>
 #include <thread>
@@ -34,6 +38,14 @@ namespace
 
     void probe (ScanEntry& entry, int index)
     {
+        // A port another program holds is left alone, not opened to find out.
+        if (const auto holder = portHolder (portDeviceName (index)); ! holder.empty())
+        {
+            entry.state = ScanEntry::State::unavailable;
+            entry.reason = "in use by another program: " + holder;
+            return;
+        }
+
         Link link (index);
         bool slow = false;
         const auto result = detectDevice (link, Family::automatic, slow);
@@ -108,18 +120,45 @@ std::vector<ScanEntry> scanPorts (const std::vector<std::string>& named, const s
 {
     // Ports the listing lacks join the table after the listed ones, so the
     // table is the whole scan, in its own order.
+    // A device is one entry whatever the names it goes by: the table's name for
+    // it is kept, a named link to it joins it, and --skip takes either name.
     enumeratePorts();
+    std::map<std::string, int> byDevice;
+    std::vector<bool> duplicate;
+    auto indexOf = [&] (const std::string& name)
+    {
+        const auto key = deviceKey (name);
+        if (const auto known = byDevice.find (key); known != byDevice.end())
+            return known->second;
+        const int index = addPort (name.c_str());
+        if (index >= (int) duplicate.size())
+            duplicate.resize ((size_t) index + 1, false);
+        if (index >= 0)
+            byDevice.emplace (key, index);
+        return index;
+    };
+    for (int i = 0; i < portCount(); ++i)
+    {
+        const auto key = deviceKey (portDeviceName (i));
+        duplicate.push_back (byDevice.count (key) != 0);
+        byDevice.emplace (key, i);
+    }
+
     std::set<int> namedIndexes, skipped;
     for (const auto& name : named)
-        namedIndexes.insert (addPort (name.c_str()));
+        namedIndexes.insert (indexOf (name));
     for (const auto& name : skip)
-        skipped.insert (addPort (name.c_str()));
+        skipped.insert (indexOf (name));
 
-    std::vector<ScanEntry> entries ((size_t) portCount());
+    std::vector<ScanEntry> entries;
+    entries.reserve ((size_t) portCount());
     std::vector<std::thread> probes;
     for (int i = 0; i < portCount(); ++i)
     {
-        ScanEntry& entry = entries[(size_t) i];
+        if (duplicate[(size_t) i])
+            continue;   // listed under its first name
+        entries.emplace_back();
+        ScanEntry& entry = entries.back();
         const char* device = portDeviceName (i);
         entry.port = portDisplayName (i);
 
@@ -183,7 +222,7 @@ int useOnlyReceiver (const char* command, CommonOptions& options)
             options.family = only.slowBaud ? Family::zvarnelo : Family::rulko;
             options.familyGiven = true;
         }
-        std::fprintf (stderr, "korva: no PORT given; using %s, the only receiver found (%s)\n", only.port.c_str(),
+        std::fprintf (stderr, "korva: no PORT given; using %s, the only receiver found (%s)\n", TextRules::visible (only.port).c_str(),
                       modelNameFor (only.device.typeCode));
         std::fflush (stderr);
         return -1;

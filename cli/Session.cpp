@@ -36,7 +36,7 @@ JobResult resultOf (const JobContext& job)
     const bool ended = (status == JobStatus::Done && job.kind != JobKind::Listen)
                     || status == JobStatus::Failed || status == JobStatus::PortError;
 
-    if (interrupted() && ! ended)
+    if (exitRequested() && ! ended)
         return { exitInterrupted, update ? updateInterruptedText : interruptedText };
 
     const auto outcome = jobOutcome (status, job.kind, detail);
@@ -103,7 +103,7 @@ JobResult detectDevice (Link& link, Family family, bool& slowBaud)
     runJob (first);
 
     if (family == Family::automatic && first.status == JobStatus::Failed
-         && first.detail == JobDetail::otherFamily && ! interrupted())
+         && first.detail == JobDetail::otherFamily && ! exitRequested())
     {
         // The other family's baud rate answered: detect there, as the window
         // would after the user chose that family.

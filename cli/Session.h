@@ -26,12 +26,17 @@ namespace korvacli
 
     enum class Family { zvarnelo, rulko, automatic };
 
-    /** A job whose exit request is Ctrl-C: one Ctrl-C ends the jobs on every link. */
+    /** A job whose exit request is Ctrl-C: one Ctrl-C ends the jobs on every link.
+        A termination signal kept while updates run ends every job but their
+        transfers, which run to their end. */
     class CliJob : public JobContext
     {
     public:
         CliJob (JobKind k, Link& onLink, bool slow) : JobContext (k, onLink, slow) {}
-        bool shouldExit() const override { return interrupted(); }
+        bool shouldExit() const override
+        {
+            return kind == JobKind::UpdateFirmware ? interrupted() : exitRequested();
+        }
     };
 
     /** How a job ended, for the user. */

@@ -1,5 +1,7 @@
 #include "jobs/PortFaultText.h"
 
+#include "jobs/TextRules.h"
+
 namespace
 {
     const char* const portBusyAdvice = "Serial port might be busy. Please select another port or check it and press F5 to refresh";
@@ -25,7 +27,7 @@ std::string portFaultText (const PortOpenError& error, const char* portName, Fau
 
         case PortFault::busy:
             return port + " is in use by another program"
-                   + (error.holder[0] != '\0' ? std::string (": ") + error.holder : std::string())
+                   + (error.holder[0] != '\0' ? std::string (": ") + TextRules::visible (error.holder) : std::string())
                    + ".\nClose that program, then " + tryAgain;
 
         case PortFault::gone:

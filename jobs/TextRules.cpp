@@ -159,3 +159,48 @@ std::string TextRules::decodeText (const uint8_t* bytes, int maxBytes)
 
     return latin1;
 }
+
+std::string TextRules::visible (const std::string& text, bool keepLineBreaks)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    const auto* bytes = reinterpret_cast<const unsigned char*> (text.data());
+    std::string out;
+    out.reserve (text.size());
+
+    for (size_t i = 0; i < text.size();)
+    {
+        char32_t c = 0;
+        const int n = sequenceLength (bytes + i, text.size() - i, c);
+        const bool surrogate = c >= 0xD800 && c <= 0xDFFF;
+
+        if (n == 0 || surrogate)
+        {
+            // Not UTF-8: the byte itself, shown as a byte.
+            out += "\\x";
+            out += hex[bytes[i] >> 4];
+            out += hex[bytes[i] & 0xF];
+            ++i;
+            continue;
+        }
+
+        if ((c < 0x20 && ! (keepLineBreaks && c == '\n')) || c == 0x7F)
+        {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 0xF];
+        }
+        else if (c >= 0x80 && c <= 0x9F)
+        {
+            out += "\\u00";
+            out += hex[c >> 4];
+            out += hex[c & 0xF];
+        }
+        else
+        {
+            out.append (text, i, (size_t) n);
+        }
+        i += (size_t) n;
+    }
+
+    return out;
+}

@@ -31,6 +31,13 @@ namespace TextRules
         zero-padded to maxBytes. */
     void encodeText (const std::string& text, uint8_t* dest, int maxBytes);
 
+    /** text as it may be shown on a terminal, in a window or in a log: control
+        characters (C0, DEL, C1) and bytes that are not valid UTF-8 become visible
+        escapes ("\x1B", "\u009B"), so a string from outside the program (a
+        receiver's name, a USB product string, a program's name) cannot move the
+        cursor, retitle or clear a terminal. With keepLineBreaks, '\n' stays. */
+    std::string visible (const std::string& text, bool keepLineBreaks = false);
+
     /** The bytes up to the first zero (at most maxBytes), read as UTF-8 when they
         are valid UTF-8 and as ISO 8859-1 otherwise; returned as UTF-8. */
     std::string decodeText (const uint8_t* bytes, int maxBytes);

@@ -2,6 +2,7 @@
 
 #include "panel/MainComponent.h"
 
+#include "jobs/TextRules.h"
 #include "panel/BtThread.h"
 #include "protocol/DeviceState.h"
 #include "serial/PortDescription.h"
@@ -85,7 +86,7 @@ void MainComponent::refreshPortList()
     // What each port is: read by the port table once per port, so a changed list costs little.
     juce::StringArray descriptions;
     for (int i = 0; i < n; ++i)
-        descriptions.add (juce::String::fromUTF8 (portDescription (i).text().c_str()));
+        descriptions.add (juce::String::fromUTF8 (TextRules::visible (portDescription (i).text()).c_str()));
     portSelector.setDescriptions (descriptions);
 
     if (n == 0)

@@ -2,6 +2,7 @@
 // opened exclusively (flock + TIOCEXCL), set to raw 8N1 with non-blocking reads.
 
 #include "serial/PortTable.h"
+#include "serial/PortHolder.h"
 #include "serial/PortTablePosix.h"
 
 #include <algorithm>
@@ -41,6 +42,7 @@ namespace
         std::atomic<int> fd;          // exchanged on close, so a descriptor is closed exactly once
         std::atomic<bool> gone;       // the device hung up or vanished while open
         uint64_t identity;            // of the device the last opening found
+        termios before;               // the line settings found on opening, given back on closing
     };
 
     struct Table
@@ -145,6 +147,9 @@ namespace
             if (outputQueued (fd))
                 ::tcflush (fd, TCOFLUSH);
         }
+        // The line as it was found: another program (a getty, a terminal
+        // program started later) gets back the rate and modes it expects.
+        ::tcsetattr (fd, TCSANOW, &e.before);
         ::ioctl (fd, TIOCNXCL);
         ::flock (fd, LOCK_UN);
         ::close (fd);
@@ -324,63 +329,10 @@ namespace
         }
     }
 
-    /** The program that holds path open, from /proc (Linux); "" when unknown. */
+    /** The program that holds path open; "" when unknown. */
     void findHolder (const char* path, char* out, size_t size)
     {
-        out[0] = '\0';
-       #if defined(__linux__)
-        char target[PATH_MAX];
-        if (::realpath (path, target) == nullptr)
-            return;
-
-        DIR* proc = ::opendir ("/proc");
-        if (proc == nullptr)
-            return;
-
-        const std::string self = std::to_string (::getpid());
-        while (const dirent* d = ::readdir (proc))
-        {
-            if (d->d_name[0] < '0' || d->d_name[0] > '9' || self == d->d_name)
-                continue;
-
-            const std::string fdDir = std::string ("/proc/") + d->d_name + "/fd";
-            DIR* fds = ::opendir (fdDir.c_str());
-            if (fds == nullptr)
-                continue;   // another user's process: not ours to look into
-
-            bool holds = false;
-            while (const dirent* f = ::readdir (fds))
-            {
-                char link[PATH_MAX];
-                const std::string fdPath = fdDir + "/" + f->d_name;
-                const ssize_t n = ::readlink (fdPath.c_str(), link, sizeof (link) - 1);
-                if (n > 0)
-                {
-                    link[n] = '\0';
-                    if (std::strcmp (link, target) == 0) { holds = true; break; }
-                }
-            }
-            ::closedir (fds);
-
-            if (! holds)
-                continue;
-
-            char comm[64] = "";
-            const std::string commPath = std::string ("/proc/") + d->d_name + "/comm";
-            if (FILE* c = std::fopen (commPath.c_str(), "r"))
-            {
-                if (std::fgets (comm, sizeof (comm), c) != nullptr)
-                    comm[std::strcspn (comm, "\n")] = '\0';
-                std::fclose (c);
-            }
-            std::snprintf (out, size, "%s (process %s)", comm[0] != '\0' ? comm : "a program", d->d_name);
-            break;
-        }
-        ::closedir (proc);
-       #else
-        (void) path;
-        (void) size;
-       #endif
+        std::snprintf (out, size, "%s", portHolder (path).c_str());
     }
 
     int failOpen (PortFault fault, int error, const char* path = nullptr)
@@ -575,6 +527,15 @@ int openPort (int index, uint32_t baudRate)
     if (::stat (e.path, &st) == 0 && ! S_ISCHR (st.st_mode))
         return failOpen (PortFault::notSerial, S_ISDIR (st.st_mode) ? EISDIR : ENOTTY);
 
+    // A program that holds the port without a lock (a terminal program, a getty,
+    // a script) is not surprised by a probe and a new baud rate: the port is busy.
+    if (const auto holder = portHolder (e.path); ! holder.empty())
+    {
+        failOpen (PortFault::busy, EBUSY);
+        std::snprintf (openError().holder, sizeof (openError().holder), "%s", holder.c_str());
+        return 0;
+    }
+
     const int fd = ::open (e.path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
     {
@@ -598,12 +559,15 @@ int openPort (int index, uint32_t baudRate)
     }
 
     ::ioctl (fd, TIOCEXCL);
+    const bool saved = ::tcgetattr (fd, &e.before) == 0;
 
-    if (! configure (fd, speed))
+    if (! saved || ! configure (fd, speed))
     {
         const int error = errno;
         // Tell a refused baud rate (some adapters stop at 460800) from other settings.
-        const bool slowerTakes = speed != B115200 && configure (fd, B115200);
+        const bool slowerTakes = saved && speed != B115200 && configure (fd, B115200);
+        if (saved)
+            ::tcsetattr (fd, TCSANOW, &e.before);
         ::ioctl (fd, TIOCNXCL);
         ::close (fd);
         return failOpen (slowerTakes ? PortFault::baudRefused : PortFault::settingsRefused, error);

@@ -108,3 +108,25 @@ TEST (TextRules, TextThatIsNotUtf8IsNoName)
     EXPECT_FALSE (TextRules::isValidName ("Caf\xe9"));
     EXPECT_FALSE (TextRules::isValidName ("\xc0\xaf"));        // an overlong '/'
 }
+
+TEST (TextRules, TextFromOutsideIsShownWithItsControlsEscaped)
+{
+    struct Case { std::string text; std::string shown; };
+    const Case cases[] = {
+        { "Kitchen", "Kitchen" },
+        { utf8 ("K\xC3\xBC" "che \xE2\x82\xAC"), utf8 ("K\xC3\xBC" "che \xE2\x82\xAC") },      // printable UTF-8 stays
+        { "\x1b]0;owned\a\x1b[2J", "\\x1B]0;owned\\x07\\x1B[2J" },                            // a retitle and a clear
+        { "a\tb\rc\nd", "a\\x09b\\x0Dc\\x0Ad" },
+        { std::string ("x\0y", 3), "x\\x00y" },
+        { "del\x7f", "del\\x7F" },
+        { utf8 ("\xC2\x9B" "2J"), "\\u009B2J" },                                                // C1 CSI, as UTF-8
+        { "\x9b" "2J", "\\x9B2J" },                                                             // a lone C1 byte: no UTF-8
+        { "\xC0\xAF", "\\xC0\\xAF" },                                                           // overlong
+        { "\xED\xA0\x80", "\\xED\\xA0\\x80" },                                                  // a surrogate
+        { "cut \xE2\x82", "cut \\xE2\\x82" },                                                   // cut mid-character
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ (TextRules::visible (c.text), c.shown) << c.shown;
+
+    EXPECT_EQ (TextRules::visible ("one\ntwo\x1b", true), "one\ntwo\\x1B");
+}

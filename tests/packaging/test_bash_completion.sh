@@ -85,11 +85,26 @@ expect "korva write --front-restore of" off
 expect "korva write --name " 
 expect_has "korva write --" --name --pin --no-pin --stereo --mono --max-devices --gpo --led --front-restore --from --family --json
 expect "korva ports -" --json --help
+expect "korva scan -" --json --help --all --skip
+
+# Every command's options as the program's own help lists them (plus the
+# global --json), so completion and program cannot drift apart.
+help_options() {
+    "$korva" "$@" --help | sed -n '/^Options:/,/^$/p' | grep -oE '^  (-h,)?--[a-z-]+' | sed 's/^  -h,//; s/^  //'
+}
+commands=$("$korva" --help | sed -n '/^Subcommands:/,/^$/p' | awk 'NR > 1 && NF { print $1 }')
+# shellcheck disable=SC2086
+expect "korva " $commands
+for command in $commands; do
+    # shellcheck disable=SC2046
+    expect "korva $command -" --json $(help_options "$command")
+done
 expect_none_like "korva restore --" '--name'
 
 # Ports: whatever `korva ports` lists now, by name only, spaces kept whole.
 expect_has "korva detect " "$scratch/sim-a" "$scratch/sim b"
 expect_has "korva log --family rulko " "$scratch/sim-a"
+expect_has "korva scan --skip " "$scratch/sim-a" "$scratch/sim b"
 expect "korva read $scratch/sim-" "$scratch/sim-a"
 expect_none_like "korva detect " '  '
 expect_none_like "korva ports " .
