@@ -107,11 +107,14 @@ installer=$build/package/korva-bluetooth-manager-$version-windows-x64-setup.exe
 staged=$build/package/installer-files
 nsi=$root/packaging/windows/installer.nsi
 if [ ! -f "$installer" ] || [ "$exe" -nt "$installer" ] || [ "$build/bin/korva.exe" -nt "$installer" ] \
-   || [ "$nsi" -nt "$installer" ] || [ "$root/app/windows/README.txt" -nt "$installer" ]; then
+   || [ "$build/bin/korva-pathedit.exe" -nt "$installer" ] || [ "$nsi" -nt "$installer" ] \
+   || [ "$root/app/windows/README.txt" -nt "$installer" ]; then
     rm -rf "$staged" "$installer"
     mkdir -p "$staged"
     x86_64-w64-mingw32-strip -o "$staged/korva-bluetooth-manager.exe" "$exe"
     x86_64-w64-mingw32-strip -o "$staged/korva.exe" "$build/bin/korva.exe"
+    # Not installed: the installer and uninstaller run it from their own temporary folder.
+    x86_64-w64-mingw32-strip -o "$staged/korva-pathedit.exe" "$build/bin/korva-pathedit.exe"
     sed 's/$/\r/' "$root/app/windows/README.txt" >"$staged/README.txt"
     sed 's/$/\r/' "$root/LICENSE" >"$staged/LICENSE.txt"
     # -WX: a warning is a mistake in the script.

@@ -10,7 +10,8 @@
 ; leaves nothing of it behind; its folder and PATH choice are kept.
 ;
 ; makensis -DVERSION=1.0.0 -DFILES=dir -DICON=korva.ico -DOUTFILE=setup.exe installer.nsi
-; where dir holds korva-bluetooth-manager.exe, korva.exe, README.txt, LICENSE.txt.
+;   where dir holds korva-bluetooth-manager.exe, korva.exe, README.txt, LICENSE.txt
+;   and korva-pathedit.exe (the PATH edit, run from the installer and uninstaller).
 
 Unicode true
 Target amd64-unicode
@@ -21,8 +22,6 @@ SetCompressor /SOLID lzma
 !include MUI2.nsh
 !include LogicLib.nsh
 !include FileFunc.nsh
-!include WordFunc.nsh
-!include WinMessages.nsh
 
 !define PRODUCT "Korva Bluetooth Manager"
 !define PUBLISHER "Korva Bluetooth Manager developers"
@@ -30,8 +29,6 @@ SetCompressor /SOLID lzma
 !define UNINSTALLER "uninstall.exe"
 !define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\KorvaBluetoothManager"
 !define SHORTCUT "$SMPROGRAMS\${PRODUCT}.lnk"
-!define USER_ENV "Environment"
-!define SYSTEM_ENV "SYSTEM\CurrentControlSet\Control\Session Manager\Environment"
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -65,6 +62,7 @@ VIAddVersionKey "LegalCopyright" "GPL-3.0"
 !insertmacro MUI_LANGUAGE "English"
 
 Var AllUsers
+Var EarlierOnPath   ; the folder of an earlier version that was on the PATH
 
 ; The shell folders and registry root (SHCTX) of the install mode.
 !macro UseMode un
@@ -79,44 +77,42 @@ FunctionEnd
 !insertmacro UseMode ""
 !insertmacro UseMode "un."
 
-; The PATH of the install mode, as stored (unexpanded), in $0.
-!macro ReadPath un
-Function ${un}ReadPath
+; Adds ($1 = add) or takes off ($1 = remove) the folder $2 on the PATH of the
+; install mode; $0 is 0 when done. NSIS's strings are too short for a PATH,
+; so a program of ours edits it, whole, from the plug-ins folder: a PATH it
+; cannot read whole it leaves untouched.
+!macro PathEdit un
+Function ${un}PathEdit
+    InitPluginsDir
+    File "/oname=$PLUGINSDIR\korva-pathedit.exe" "${FILES}\korva-pathedit.exe"
     ${If} $AllUsers == 1
-        ReadRegStr $0 HKLM "${SYSTEM_ENV}" "Path"
+        StrCpy $3 "system"
     ${Else}
-        ReadRegStr $0 HKCU "${USER_ENV}" "Path"
+        StrCpy $3 "user"
     ${EndIf}
+    nsExec::ExecToLog '"$PLUGINSDIR\korva-pathedit.exe" $1 $3 "$2"'
+    Pop $0
 FunctionEnd
 !macroend
-!insertmacro ReadPath ""
-!insertmacro ReadPath "un."
-
-; Writes $0 back as the PATH (removing an empty user PATH) and tells running
-; programs, so that a new console sees it.
-!macro WritePath un
-Function ${un}WritePath
-    ${If} $AllUsers == 1
-        WriteRegExpandStr HKLM "${SYSTEM_ENV}" "Path" "$0"
-    ${ElseIf} $0 == ""
-        DeleteRegValue HKCU "${USER_ENV}" "Path"
-    ${Else}
-        WriteRegExpandStr HKCU "${USER_ENV}" "Path" "$0"
-    ${EndIf}
-    SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=1000
-FunctionEnd
-!macroend
-!insertmacro WritePath ""
-!insertmacro WritePath "un."
+!insertmacro PathEdit ""
+!insertmacro PathEdit "un."
 
 Section "${PRODUCT}" SecMain
     SectionIn RO
 
-    ; Uninstall an earlier version first, in place, and wait for it.
+    ; Uninstall an earlier version first, in place, and wait for it. Its PATH
+    ; entry is left to this install (the uninstallers up to 1.0.0 lose a PATH
+    ; longer than NSIS's strings): told it is not on the PATH, it keeps off it.
+    StrCpy $EarlierOnPath ""
     ReadRegStr $R0 SHCTX "${UNINST_KEY}" "InstallLocation"
     ${If} $R0 != ""
     ${AndIf} ${FileExists} "$R0\${UNINSTALLER}"
         DetailPrint "Removing the earlier version in $R0"
+        ReadRegDWORD $R1 SHCTX "${UNINST_KEY}" "KorvaOnPath"
+        ${If} $R1 == 1
+            StrCpy $EarlierOnPath $R0
+            WriteRegDWORD SHCTX "${UNINST_KEY}" "KorvaOnPath" 0
+        ${EndIf}
         ExecWait '"$R0\${UNINSTALLER}" /S _?=$R0'
         Delete "$R0\${UNINSTALLER}"
         RMDir "$R0"
@@ -148,20 +144,29 @@ Section "${PRODUCT}" SecMain
 SectionEnd
 
 Section /o "Add korva to the PATH" SecPath
-    Call ReadPath
-    ; NSIS strings hold 1024 characters: a longer PATH is left alone rather than cut.
-    StrLen $1 $0
-    ${If} $1 > 900
-        DetailPrint "The PATH is too long to change here: add $INSTDIR by hand."
-        Return
-    ${EndIf}
-    ${If} $0 == ""
-        StrCpy $0 "$INSTDIR"
+    StrCpy $1 "add"
+    StrCpy $2 "$INSTDIR"
+    Call PathEdit
+    ${If} $0 == 0
+        WriteRegDWORD SHCTX "${UNINST_KEY}" "KorvaOnPath" 1
     ${Else}
-        ${WordAdd} "$0" ";" "+$INSTDIR" $0
+        DetailPrint "The PATH was not changed: add $INSTDIR to it by hand."
     ${EndIf}
-    Call WritePath
-    WriteRegDWORD SHCTX "${UNINST_KEY}" "KorvaOnPath" 1
+SectionEnd
+
+; An earlier version's folder leaves the PATH unless it is this install's, kept there.
+Section "-Earlier PATH entry"
+    ${If} $EarlierOnPath != ""
+        ${IfNot} ${SectionIsSelected} ${SecPath}
+        ${OrIf} $EarlierOnPath != $INSTDIR
+            StrCpy $1 "remove"
+            StrCpy $2 "$EarlierOnPath"
+            Call PathEdit
+            ${If} $0 != 0
+                DetailPrint "The PATH was not changed: take $EarlierOnPath off it by hand."
+            ${EndIf}
+        ${EndIf}
+    ${EndIf}
 SectionEnd
 
 ; After the sections: it selects them by their index.
@@ -235,11 +240,11 @@ FunctionEnd
 Section Uninstall
     ReadRegDWORD $R0 SHCTX "${UNINST_KEY}" "KorvaOnPath"
     ${If} $R0 == 1
-        Call un.ReadPath
-        StrLen $1 $0
-        ${If} $1 <= 900
-            ${un.WordAdd} "$0" ";" "-$INSTDIR" $0
-            Call un.WritePath
+        StrCpy $1 "remove"
+        StrCpy $2 "$INSTDIR"
+        Call un.PathEdit
+        ${If} $0 != 0
+            DetailPrint "The PATH was not changed: take $INSTDIR off it by hand."
         ${EndIf}
     ${EndIf}
 

@@ -2,7 +2,9 @@
 installs per user and (Wine runs programs elevated) for all users, the
 installed window application detecting the simulated receiver, korva.exe from
 the install folder and from the PATH, an upgrade over an earlier version, and
-uninstalls that leave no file or registry entry the install made.
+uninstalls that leave no file or registry entry the install made; and the PATH
+of either mode, short and long, kept entry for entry through install, upgrade
+and uninstall.
 
 Imported by wine_app_test.py, so scripts/wine-app-tests.sh runs it (or
 `scripts/wine-app-tests.sh InstallerTest`). Needs KORVA_INSTALLER (the setup
@@ -13,6 +15,7 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -25,6 +28,11 @@ WM_CLOSE = os.environ.get("KORVA_WM_CLOSE", "")
 VERSION = re.search(r"-(\d+\.\d+\.\d+)-", os.path.basename(INSTALLER) or "-0.0.0-").group(1)
 UNINST_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\KorvaBluetoothManager"
 SYSTEM_ENV = r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment"
+USER_ENV = r"HKCU\Environment"
+# The installer as released in 1.0.0, whose uninstaller upgrades still run.
+RELEASED_NSI = os.path.join(os.path.dirname(os.path.abspath(__file__)), "installer-1.0.0.nsi")
+# PATH lengths around and far beyond the 1,024 characters of an NSIS string.
+PATH_LENGTHS = (10, 1100, 5000, 20000)
 # What Wine rewrites by itself when a program starts: its display devices and font cache.
 WINE_OWN_KEYS = re.compile(r"^hklm\\system\\currentcontrolset\\(enum|control\\class|control\\video)\\"
                            r"|\\software\\wine\\fonts$")
@@ -58,7 +66,38 @@ def reg_string(data):
     return m.group(1).replace('\\"', '"').replace("\\\\", "\\")
 
 
+def reg_path(reg, env):
+    """(type, text) of the PATH under env ("sz", "expand", or the raw data of
+    another type), None if there is none."""
+    data = reg.get(env.lower(), {}).get("path")
+    if data is None:
+        return None
+    if data.startswith('str(2):"'):
+        return "expand", reg_string(data)
+    if data.startswith('"'):
+        return "sz", reg_string(data)
+    return data, ""
+
+
+def other_entries(length, near):
+    """A PATH of exactly length characters that does not name the install
+    folder: %...% references, empty entries, a trailing backslash, and entries
+    that only look like the folder (near it)."""
+    path = "%WinDir%;;"
+    if length > len(path):
+        entries = [r"%SystemRoot%\system32", "", r"%SystemRoot%", r"C:\Tools\bin" + "\\",
+                   near + r"\bin", near + "2", r"%USERPROFILE%\.cargo\bin"]
+        i = 0
+        while len(";".join(entries)) < length:
+            entries.append(rf"C:\Tools\package-{i:05}\bin")
+            i += 1
+        path = ";".join(entries)
+    return path[:length]
+
+
 class InstallerTest(unittest.TestCase):
+    # PATH steps for the report: (mode, length, scenario, [(step, other entries kept, type kept, our entry)])
+    path_table = []
     @classmethod
     def setUpClass(cls):
         if not INSTALLER:
@@ -84,6 +123,14 @@ class InstallerTest(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
+        if cls.path_table:
+            table = cls.format_path_table()
+            print("\n" + table, file=sys.stderr)
+            artifacts = os.environ.get("KORVA_ARTIFACTS")
+            if artifacts:
+                os.makedirs(artifacts, exist_ok=True)
+                with open(os.path.join(artifacts, "installer-path.txt"), "w") as f:
+                    f.write(table + "\n")
         subprocess.run(["wineserver", "-k"], check=False)
         cls.wine_log.close()
         os.environ.clear()
@@ -308,3 +355,110 @@ class InstallerTest(unittest.TestCase):
 
         self.uninstall(reg, "HKCU")
         self.assert_back_to(before, installed)
+
+    # --- the PATH ------------------------------------------------------------
+
+    def set_path(self, env, value):
+        """Sets the PATH under env to (type, text), or removes it (None), as
+        bytes through a .reg file: no command line or quoting in between."""
+        root, key = env.split("\\", 1)
+        if value is None:
+            data = "-"
+        else:
+            kind, text = value
+            raw = (text + "\0").encode("utf-16-le")
+            data = "hex(%d):" % {"sz": 1, "expand": 2}[kind] + ",\\\n  ".join(
+                ",".join("%02x" % b for b in raw[i:i + 32]) for i in range(0, len(raw), 32))
+        full = {"HKCU": "HKEY_CURRENT_USER", "HKLM": "HKEY_LOCAL_MACHINE"}[root]
+        reg_file = os.path.join(self.scratch, "path.reg")
+        # UTF-16, as regedit writes: its hex(2) data is then UTF-16 too.
+        with open(reg_file, "w", encoding="utf-16", newline="\r\n") as f:
+            f.write(f'Windows Registry Editor Version 5.00\n\n[{full}\\{key}]\n"Path"={data}\n')
+        self.wine("regedit", "/S", "Z:" + reg_file.replace("/", "\\"))
+        self.settle()
+        self.assertEqual(reg_path(read_registry(self.prefix), env), value, "PATH set for the test")
+
+    def path_step(self, steps, step, env, kind, others, folder):
+        """Records after one step whether every other entry of the PATH is as
+        it was, byte for byte and with its type, and how often ours is there."""
+        _, reg = self.snapshot()
+        kind_after, text = reg_path(reg, env) or (None, "")
+        entries = text.split(";") if text else []
+        ours = entries.count(folder)
+        kept = [e for e in entries if e != folder] == others.split(";")
+        steps.append((step, kept, kind_after == kind, {0: "absent", 1: "present"}.get(ours, f"{ours} times")))
+
+    @classmethod
+    def format_path_table(cls):
+        lines = ["| mode | PATH length | scenario | step | other entries byte-identical | type kept | our entry |",
+                 "|---|---|---|---|---|---|---|"]
+        for mode, length, scenario, steps in cls.path_table:
+            for step, kept, typed, ours in steps:
+                lines.append(f"| {mode} | {length:,} | {scenario} | {step} | {'yes' if kept else 'NO'} "
+                             f"| {'yes' if typed else 'NO'} | {ours} |")
+        return "\n".join(lines)
+
+    def check_path_steps(self, rows):
+        """Every step kept the other entries; ours is there once after an
+        install or upgrade, gone after the uninstall."""
+        wanted = {"install": "present", "upgrade": "present", "uninstall": "absent"}
+        bad = [(mode, length, scenario, step) for mode, length, scenario, steps in rows
+               for step, kept, typed, ours in steps if not (kept and typed and ours == wanted[step])]
+        self.assertEqual(bad, [], "\n" + "\n".join(f"{r}" for r in rows))
+
+    def path_matrix(self, mode, env, install_args, upgrade_args, near):
+        """For each PATH length: an install that puts the folder on the PATH, an
+        upgrade keeping it there, and the uninstall; then an upgrade over the
+        released 1.0.0, installed while the PATH was short, after the PATH grew."""
+        root = env.split("\\")[0]
+        saved = reg_path(read_registry(self.prefix), env)
+        self.addCleanup(self.set_path, env, saved)
+        released = self.released_installer()
+        rows = type(self).path_table
+        first_row = len(rows)
+        for length in PATH_LENGTHS:
+            # Per-user PATHs of both types; the system's is REG_EXPAND_SZ.
+            kind = "sz" if env == USER_ENV and length in (10, 5000) else "expand"
+            others = other_entries(length, near)
+            steps = []
+            self.set_path(env, (kind, others))
+            self.install("/AddToPath", *install_args)
+            _, reg = self.snapshot()
+            folder = reg_string(reg[f"{root}\\{UNINST_KEY}".lower()]["installlocation"])
+            self.path_step(steps, "install", env, kind, others, folder)
+            self.install(*upgrade_args)
+            self.path_step(steps, "upgrade", env, kind, others, folder)
+            self.uninstall(self.snapshot()[1], root)
+            self.path_step(steps, "uninstall", env, kind, others, folder)
+            rows.append((mode, length, "install, upgrade, uninstall", steps))
+
+            if length > 1024:
+                steps = []
+                self.set_path(env, (kind, other_entries(10, near)))
+                self.install("/AddToPath", *install_args, installer=released)
+                # Programs installed later add their folders after ours.
+                first, rest = others.split(";", 1)
+                self.set_path(env, (kind, f"{first};{folder};{rest}"))
+                self.install(*upgrade_args)
+                self.path_step(steps, "upgrade", env, kind, others, folder)
+                self.uninstall(self.snapshot()[1], root)
+                self.path_step(steps, "uninstall", env, kind, others, folder)
+                rows.append((mode, length, "upgrade over 1.0.0 after the PATH grew", steps))
+            self.set_path(env, saved)
+        self.check_path_steps(rows[first_row:])
+
+    def released_installer(self):
+        out = os.path.join(self.scratch, "korva-bluetooth-manager-1.0.0-windows-x64-setup.exe")
+        if not os.path.exists(out):
+            subprocess.run(["makensis", "-V1", "-DVERSION=1.0.0", "-DFILES=" + os.environ["KORVA_INSTALLER_FILES"],
+                            "-DICON=" + os.environ["KORVA_INSTALLER_ICON"], "-DOUTFILE=" + out, RELEASED_NSI],
+                           check=True, capture_output=True)
+        return out
+
+    def test_per_user_path_keeps_every_other_entry(self):
+        folder = r"C:\users\%s\AppData\Local\Programs\Korva Bluetooth Manager" % os.path.basename(self.profile)
+        self.path_matrix("per user", USER_ENV, ["/CurrentUser"], ["/CurrentUser"], folder)
+
+    def test_system_path_keeps_every_other_entry(self):
+        # /D= without a space: see the elevated install above.
+        self.path_matrix("all users", SYSTEM_ENV, ["/AllUsers", r"/D=C:\KorvaTools"], ["/AllUsers"], r"C:\KorvaTools")
