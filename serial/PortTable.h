@@ -90,6 +90,13 @@ enum class PortFault : uint8_t
     baudRefused,      // the driver or adapter does not take the baud rate
     settingsRefused,  // the line settings did not take
     notSerial,        // the path names a directory, a file or a device that is no terminal
+    bluetoothOff,          // Bluetooth is switched off on this computer
+    bluetoothUnavailable,  // no Bluetooth service (BlueZ) or no adapter
+    receiverUnreachable,   // the receiver is off or out of range
+    notPaired,             // the receiver is no longer paired
+    connectTimeout,        // the Bluetooth connection did not come up in time
+    linkBusy,              // another program or device is connected to the receiver
+    cancelled,             // the job was stopped while the port was being opened
     other
 };
 
