@@ -147,6 +147,38 @@ class Conversations(BluezTest):
         self.assertExit(result, 6, "The receiver may need the update again")
 
 
+class SeveralReceivers(BluezTest):
+    def test_scan_and_several_ports_at_once(self):
+        self.bluez.add_receiver("00:11:22:AA:BB:31", "Kitchen", sim_args=["--type", "f0"])
+        self.bluez.add_receiver("00:11:22:AA:BB:32", "Hall", sim_args=["--type", "f2"])
+        off = self.bluez.add_receiver("00:11:22:AA:BB:33", "Cellar", "off", 1000, ["--type", "f0"])
+        a, b, c = ("bt:00:11:22:AA:BB:3" + n for n in "123")
+
+        # scan probes them in parallel with the serial ports; one that is off is
+        # listed with the reason, and --skip keeps one out.
+        result, docs = self.korva_json("scan")
+        self.assertExit(result, 0)
+        found = {p["port"]: p for p in docs[-1]["ports"] if p["port"].startswith("bt:")}
+        self.assertEqual((found[a]["state"], found[a]["model"]), ("receiver", "Rulko"))
+        self.assertEqual((found[b]["state"], found[b]["model"]), ("receiver", "DORU-415QX"))
+        self.assertEqual(found[c]["state"], "unavailable")
+        self.assertIn("did not answer the Bluetooth connection (BlueZ: Page Timeout)", found[c]["reason"])
+
+        result, docs = self.korva_json("scan", "--skip", c)
+        self.assertEqual([p["state"] for p in docs[-1]["ports"] if p["port"] == c], ["skipped"])
+
+        # Several at once, each on its own connection.
+        result, docs = self.korva_json("read", a, b)
+        self.assertExit(result, 0)
+        self.assertEqual([(r["port"], r["ok"]) for r in docs[-1]["results"]], [(a, True), (b, True)])
+
+        # The port-less form takes the only receiver there is.
+        self.bluez.remove(off)
+        self.bluez.remove("/org/bluez/hci0/dev_00_11_22_AA_BB_32")
+        result = self.korva("detect")
+        self.assertExit(result, 0, f"using {a}, the only receiver found")
+
+
 class Faults(BluezTest):
     def test_each_fault_says_what_to_do(self):
         # (behaviour, delay, setup, text); each case gets a receiver of its own.
