@@ -121,6 +121,10 @@ int portLatencyTimerMs (int index);
     cannot tell (Windows: a swap shows as the port's removal or a failed open). */
 uint64_t portDeviceIdentity (int index);
 
+/** True while an openPort of entry index is still connecting (a Bluetooth link
+    coming up, which takes seconds); any thread, for the window's connecting state. */
+bool portConnecting (int index);
+
 /** Closes entry index when it is open; otherwise nothing. Output the line has not
     taken within 200 ms is discarded (a stalled line would otherwise hold the close
     for the driver's drain limit, up to 30 s). Safe against a second close from

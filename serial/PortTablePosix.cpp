@@ -586,12 +586,17 @@ const char* portDisplayName (int index)
 
 namespace
 {
+    /** The entry whose Bluetooth link is coming up, null for none. */
+    std::atomic<const Entry*> connectingEntry { nullptr };
+
     /** A paired receiver: BlueZ connects its serial port and hands over the socket,
         which is the port from then on. A socket has no baud rate or line settings. */
     int openBluetooth (Entry& e, const std::string& address)
     {
+        connectingEntry = &e;
         const auto link = BluezBus::instance().connect (address, bluetoothConnectLimitMs,
                                                         [] { return waitsInterrupted.load(); });
+        connectingEntry = nullptr;
         if (link.fd < 0)
         {
             failOpen (link.fault, 0);
@@ -838,6 +843,11 @@ PortWait waitPort (int index, int timeoutMs)
         if (r == 0 || nowMs() >= deadline)
             return PortWait::timeout;
     }
+}
+
+bool portConnecting (int index)
+{
+    return validIndex (index) && connectingEntry.load() == &table().entries[index];
 }
 
 bool portLost (int index)

@@ -71,10 +71,11 @@ public:
 
     /** A paired receiver. behaviour as the stand-in takes it; "external": served by
         a receiver of the test's own, listening at listenPath (mac). */
-    void addReceiver (const std::string& mac, const std::string& alias, const std::string& behaviour = "off")
+    void addReceiver (const std::string& mac, const std::string& alias, const std::string& behaviour = "off",
+                      int delayMs = 0)
     {
         call ("/", "org.bluez.Mock.AddReceiver", "string:hci0 string:" + mac + " string:'" + alias + "' string:" + behaviour
-                                                 + " int32:0 array:string:--type,f0");
+                                                 + " int32:" + std::to_string (delayMs) + " array:string:--type,f0");
     }
 
     /** Where an "external" receiver with address mac is to listen. */
