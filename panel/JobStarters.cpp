@@ -15,9 +15,11 @@ namespace
     {
     public:
         /** connectingPort: the name of the port whose link is still coming up, ""
-            when none is; stop: ends the job (Esc while connecting). */
-        BusyOverlay (std::function<juce::String()> connectingPort, std::function<void()> stop)
-            : connecting (std::move (connectingPort)), stopJob (std::move (stop))
+            when none is; stop: ends the job (Esc while connecting); selectorArea:
+            the port selector, left free while connecting so another port can be chosen. */
+        BusyOverlay (std::function<juce::String()> connectingPort, std::function<void()> stop,
+                     std::function<juce::Rectangle<int>()> selectorArea)
+            : connecting (std::move (connectingPort)), stopJob (std::move (stop)), freeArea (std::move (selectorArea))
         {
             setMouseCursor (juce::MouseCursor::WaitCursor);
             setWantsKeyboardFocus (true);
@@ -30,6 +32,11 @@ namespace
             if (key == juce::KeyPress::escapeKey && connectingText.isNotEmpty())
                 stopJob();
             return true;
+        }
+
+        bool hitTest (int x, int y) override
+        {
+            return connectingText.isEmpty() || ! freeArea().contains (x, y);
         }
 
         /** What the cover says while a link comes up; "" otherwise. */
@@ -61,6 +68,7 @@ namespace
 
         std::function<juce::String()> connecting;
         std::function<void()> stopJob;
+        std::function<juce::Rectangle<int>()> freeArea;
         juce::String connectingText;
     };
 
@@ -87,7 +95,8 @@ void MainComponent::showBusyOverlay()
         [this] {
             if (worker != nullptr)
                 worker->signalThreadShouldExit();
-        });
+        },
+        [this] { return getLocalArea (&portSelector, portSelector.getLocalBounds()); });
     busyOverlay->setBounds (0, 0, getWidth(), getHeight());
     busyOverlay->setAlwaysOnTop (true);
     addAndMakeVisible (*busyOverlay);
@@ -140,6 +149,17 @@ void MainComponent::stopListen()
     worker->signalThreadShouldExit();
     worker.reset();          // at once: the exit request wakes the listen from its wait
     cancelPendingUpdate();   // its notification has nothing left to report
+}
+
+void MainComponent::stopConnecting()
+{
+    if (worker == nullptr || ! portConnecting (worker->portIndex))
+        return;
+
+    worker->signalThreadShouldExit();
+    worker.reset();          // the exit request ends the connection attempt at once
+    cancelPendingUpdate();   // nothing was done: nothing to report
+    removeBusyOverlay();
 }
 
 void MainComponent::startDetect (int portIndex)

@@ -38,9 +38,12 @@ namespace
             panel = std::make_unique<MainComponent>();
             access = std::make_unique<MainComponentTestAccess> (*panel);
             auto& selector = access->portSelector();
-            ASSERT_TRUE (pumpUntil ([&] { return selector.getNumItems() > 0
-                                                  && selector.getItemText (selector.getNumItems() - 1) == receiverPort; }, 10000))
-                << "the paired receiver is listed at a refresh";
+            ASSERT_TRUE (pumpUntil ([&] {
+                for (int i = 0; i < selector.getNumItems(); ++i)
+                    if (selector.getItemText (i) == receiverPort)
+                        return true;
+                return false;
+            }, 10000)) << "the paired receiver is listed at a refresh";
         }
 
         void TearDown() override
@@ -101,4 +104,39 @@ TEST_F (BluetoothPort, EscWhileConnectingEndsTheAttemptQuietly)
     ASSERT_TRUE (pumpUntil ([this] { return idle(); }, 2000)) << "ends well before the connection limit";
     EXPECT_EQ (MainComponent::panelState(), 0);
     EXPECT_EQ (responder.seen.size(), 1u) << "only the family question: stopping is no failure";
+}
+
+TEST_F (BluetoothPort, ChoosingAnotherPortWhileConnectingEndsTheAttempt)
+{
+    // The first receiver never connects; the second, listed after it, answers.
+    korvasim::SimulatorOptions options;
+    options.type = 0xF0;
+    options.factory.name = "Barn";
+    options.listenPath = bluez.listenPath ("00:11:22:AA:BB:52");
+    korvasim::SimulatedReceiver second (options);
+    ASSERT_TRUE (second.start());
+    bluez.addAdapter();   // the second is paired first: both are there at the first listing
+    bluez.addReceiver ("00:11:22:AA:BB:52", "Barn", "external");
+    start ("never", 0);
+
+    auto& selector = access->portSelector();
+    const int last = selector.getNumItems();
+    ASSERT_EQ (selector.getItemText (last - 2), receiverPort);
+    ASSERT_EQ (selector.getItemText (last - 1), "bt:00:11:22:AA:BB:52");
+
+    responder.answerNext ("Rulko/DORU-QX");
+    selector.setSelectedId (last - 1, juce::sendNotificationSync);
+    ASSERT_TRUE (pumpUntil ([] { return coverText().startsWith ("Connecting to " + juce::String (receiverPort)); }, 5000));
+
+    // The selector stays reachable above the cover while connecting.
+    auto* cover = MainComponent::getBusyOverlay();
+    const auto centre = cover->getLocalArea (&selector, selector.getLocalBounds()).getCentre();
+    EXPECT_FALSE (cover->hitTest (centre.x, centre.y));
+    EXPECT_TRUE (cover->hitTest (2, cover->getHeight() - 2));
+
+    responder.answerNext ("Rulko/DORU-QX");
+    selector.setSelectedId (last, juce::sendNotificationSync);
+    ASSERT_TRUE (pumpUntil ([this] { return access->nameField().getText() == "Barn" && idle(); }, 20000));
+    EXPECT_EQ (access->deviceReadout().getText(), "Rulko");
+    second.stop();
 }
