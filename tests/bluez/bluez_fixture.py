@@ -73,6 +73,9 @@ class BluezStandIn:
     def set_powered(self, powered, adapter="hci0"):
         self.control.SetPowered(adapter, powered)
 
+    def request_disconnection(self, path):
+        dbus.Interface(self.bus.get_object("org.bluez", path), "org.bluez.Mock").RequestDisconnection()
+
     def disconnects(self, path):
         return int(dbus.Interface(self.bus.get_object("org.bluez", path), "org.bluez.Mock").Disconnects())
 

@@ -124,6 +124,7 @@ def connect_profile(device, uuid, sender=None, ok=None, err=None):
                              'org.bluez.Profile1')
 
     def handed_over():
+        device.client = profile
         ours.close()
         set_connected(device, True)
         ok()
@@ -169,7 +170,14 @@ def add_device(manager, adapter_name, address, alias, uuids, behaviour, delay_ms
     device.disconnects = 0
     install(device, DEVICE_IFACE, 'ConnectProfile', 's', '', connect_profile)
     install(device, DEVICE_IFACE, 'DisconnectProfile', 's', '', disconnect_profile)
-    device.AddMethods(MOCK_IFACE, [('Disconnects', '', 'i', 'ret = self.disconnects')])
+    device.client = None
+    device.AddMethods(MOCK_IFACE, [
+        ('Disconnects', '', 'i', 'ret = self.disconnects'),
+        # BlueZ asks the client to end the connection (the device is being removed, say).
+        ('RequestDisconnection', '', '',
+         'self.client.RequestDisconnection(dbus.ObjectPath(self.__dbus_object_path__), '
+         'reply_handler=lambda: None, error_handler=lambda e: None)'),
+    ])
 
     # Paired, as the desktop's Bluetooth settings leave it.
     device.paired = True

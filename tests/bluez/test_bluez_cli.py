@@ -5,6 +5,7 @@ each connection BlueZ hands over as a socket."""
 import json
 import os
 import shutil
+import signal
 import subprocess
 import tempfile
 import time
@@ -47,6 +48,10 @@ class BluezTest(unittest.TestCase):
     def korva_json(self, *args):
         result = self.korva(*args, "--json")
         return result, [json.loads(l) for l in result.stdout.splitlines() if l.strip()]
+
+    def bluez_log(self):
+        with open(os.path.join(self.tmp, "bluez.log")) as f:
+            return f.read()
 
     def bluetooth_ports(self, env=None):
         result = self.korva("ports", "--json", env=env)
@@ -145,6 +150,34 @@ class Conversations(BluezTest):
         image, _ = self.image_with_sections()
         result = self.korva("update", PORT, image)
         self.assertExit(result, 6, "The receiver may need the update again")
+
+
+class Ending(BluezTest):
+    def test_bluez_asking_to_disconnect_ends_the_job_as_a_lost_port(self):
+        path = self.bluez.add_receiver(RECEIVER, "Rulko kitchen", sim_args=["--type", "f0"])
+        with subprocess.Popen([KORVA, "log", PORT, "--family", "rulko"], stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, text=True, env=self.bluez.env()) as proc:
+            deadline = time.monotonic() + 20
+            while not self.bluetooth_ports()[0]["bluetooth"]["connected"] and time.monotonic() < deadline:
+                time.sleep(0.05)
+            self.bluez.request_disconnection(path)
+            out, err = proc.communicate(timeout=20)
+        self.assertEqual(proc.returncode, 6, out + err)
+        self.assertIn("the port was lost during the job", out + err)
+
+    def test_ctrl_c_while_connecting_ends_at_once(self):
+        self.bluez.add_receiver(RECEIVER, "Rulko kitchen", "never", 0, ["--type", "f0"])
+        with subprocess.Popen([KORVA, "detect", PORT], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              text=True, env=self.bluez.env()) as proc:
+            # Once the stand-in was asked to connect.
+            deadline = time.monotonic() + 20
+            while "ConnectProfile" not in self.bluez_log():
+                self.assertLess(time.monotonic(), deadline)
+                time.sleep(0.05)
+            proc.send_signal(signal.SIGINT)
+            out, err = proc.communicate(timeout=5)   # well within the 20 s connection limit
+        self.assertEqual(proc.returncode, 130, out + err)
+        self.assertIn("Interrupted.", out + err)
 
 
 class SeveralReceivers(BluezTest):
