@@ -54,7 +54,7 @@ int main (int argc, char** argv)
 
     auto portArguments = [&] (CLI::App* command)
     {
-        command->add_option ("PORT", common.ports, "device paths, or COMn on Windows; several run at once; "
+        command->add_option ("PORT", common.ports, "device paths, COMn on Windows, bt:ADDRESS for a paired Bluetooth receiver on Linux; several run at once; "
                                                    "none: the one receiver a scan finds");
     };
     auto familyOption = [&] (CLI::App* command)

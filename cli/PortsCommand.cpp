@@ -45,6 +45,11 @@ int portsCommand (const CommonOptions& options)
                                   : info.direction == BluetoothDirection::incoming ? "incoming" : nullptr;
             p["bluetooth"] = { { "direction", direction != nullptr ? Json (direction) : Json() },
                                { "address", orNull (info.remoteAddress) }, { "name", orNull (info.remoteName) } };
+            if (info.paired)
+            {
+                p["bluetooth"]["paired"] = true;
+                p["bluetooth"]["connected"] = info.connected;
+            }
         }
         else
         {

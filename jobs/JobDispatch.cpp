@@ -131,6 +131,13 @@ void runJob (JobContext& job)
     if (openPort (job.portIndex, baudRateOf (job.slowBaud)) == 0)
     {
         job.openError = lastOpenError();
+        // Stopped while the port was being opened (a Bluetooth connection takes
+        // seconds): nothing was sent, and nothing failed.
+        if (job.openError.fault == PortFault::cancelled)
+        {
+            job.status = JobStatus::Aborted;
+            return;
+        }
         traceNote (job.link, portFaultText (job.openError, portDisplayName (job.portIndex)));
         return;
     }

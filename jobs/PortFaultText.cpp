@@ -5,6 +5,12 @@
 namespace
 {
     const char* const portBusyAdvice = "Serial port might be busy. Please select another port or check it and press F5 to refresh";
+
+    /** What the Bluetooth service said, when it said something: " (BlueZ: Page Timeout)". */
+    std::string bluezSaid (const PortOpenError& error)
+    {
+        return error.holder[0] != '\0' ? std::string (" (BlueZ: ") + error.holder + ")" : std::string();
+    }
 }
 
 std::string portFaultText (const PortOpenError& error, const char* portName, FaultAdvice advice)
@@ -46,6 +52,34 @@ std::string portFaultText (const PortOpenError& error, const char* portName, Fau
         case PortFault::notSerial:
             return port + " is not a serial device (it is a directory, a file or a device that is no serial line).\n"
                    + (window ? "Select the receiver's serial port." : "Name the receiver's serial port (korva ports lists them).");
+
+        case PortFault::bluetoothOff:
+            return "Bluetooth is switched off on this computer, so " + port + " cannot be reached.\n"
+                   "Turn Bluetooth on (in the desktop's Bluetooth settings, or: bluetoothctl power on), then " + tryAgain;
+
+        case PortFault::bluetoothUnavailable:
+            return port + " cannot be reached: the Bluetooth service (BlueZ) is not running, or this computer has no Bluetooth adapter.\n"
+                   "Start the Bluetooth service (systemctl start bluetooth) or plug in the adapter, then " + tryAgain;
+
+        case PortFault::receiverUnreachable:
+            return "The receiver on " + port + " did not answer the Bluetooth connection" + bluezSaid (error) + ".\n"
+                   "Switch the receiver on and bring it within range, then " + tryAgain;
+
+        case PortFault::notPaired:
+            return port + " is not paired with this computer (any more).\n"
+                   "Pair the receiver in the desktop's Bluetooth settings (or with bluetoothctl), then "
+                   + (window ? "select it again." : "run the command again (korva ports lists the paired receivers).");
+
+        case PortFault::connectTimeout:
+            return "The Bluetooth connection to " + port + " did not come up within 20 seconds.\n"
+                   "Switch the receiver on and bring it within range, then " + tryAgain;
+
+        case PortFault::linkBusy:
+            return port + " is connected to another program or device already" + bluezSaid (error) + ".\n"
+                   "End that connection (or switch the receiver off and on), then " + tryAgain;
+
+        case PortFault::cancelled:
+            return "Connecting to " + port + " was stopped.";
 
         case PortFault::other:
             if (! window)

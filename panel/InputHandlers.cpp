@@ -24,6 +24,10 @@ void MainComponent::comboBoxChanged (juce::ComboBox* box)
     if (box != &portSelector)
         return;
 
+    // A link still coming up is given up for the port chosen now.
+    if (! choosingPort)
+        stopConnecting();
+
     // A second choice while the question of the first is open is not taken, and
     // behind the overlay nothing may change the port: put the selection back.
     if (choosingPort || (worker != nullptr && worker->kind != JobKind::Listen))

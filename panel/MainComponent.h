@@ -107,6 +107,9 @@ private:
     /** Ends a running Listen job at once, with nothing to report. */
     void stopListen();
 
+    /** Ends a job whose port is still connecting (a Bluetooth link coming up), with nothing to report. */
+    void stopConnecting();
+
     /** The selector's help text, followed by the description of port index. */
     void showPortHelp (int index);
 

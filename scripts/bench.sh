@@ -17,6 +17,7 @@ trap 'rm -f "$log"' EXIT
     build/tests/firmware/bench_transfer
     build/tests/jobs/bench_detect_to_form
     python3 tests/cli/bench_links.py build/bin/korva build/tools/simulator/korva-sim build/tools/imagebuilder/korva-mkimage
+    /usr/bin/python3 tests/bluez/bench_bluez.py build/bin/korva build/tools/simulator/korva-sim build/tools/imagebuilder/korva-mkimage
     scripts/with-display.sh build/tests/gui/bench_event_log
     scripts/with-display.sh build/tests/e2e/idle_repaint_test | grep '^ROW'
     scripts/with-display.sh build/tests/e2e/bench_idle_repaint_stock | grep '^ROW'

@@ -15,6 +15,7 @@ packages=(
     libcli11-dev nlohmann-json3-dev
     lintian librsvg2-bin dpkg-dev patch zip python3
     appstream bash-completion nsis
+    libsystemd-dev dbus python3-dbusmock
 )
 
 missing=()

@@ -66,6 +66,12 @@ std::string PortDescription::text() const
                 t += " (" + uartType + ")";
             break;
         case PortKind::bluetooth:
+            if (paired)
+            {
+                const std::string who = remoteName.empty() ? remoteAddress : remoteName + " (" + remoteAddress + ")";
+                t = who + ", Bluetooth link, paired, " + (connected ? "connected" : "not connected");
+                break;
+            }
             t = friendlyName.empty() ? "Bluetooth serial link" : friendlyName;
             if (direction == BluetoothDirection::outgoing)
             {

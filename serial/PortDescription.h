@@ -39,6 +39,8 @@ struct PortDescription
     BluetoothDirection direction = BluetoothDirection::unknown;
     std::string remoteAddress;  // a Bluetooth link's remote device, "00:11:22:AA:BB:CC"
     std::string remoteName;     // its name, where the system keeps it
+    bool paired = false;        // a paired device reached through the system's Bluetooth service
+    bool connected = false;     // and connected to the computer now
     bool console = false;       // the system's console
 
     /** One line for the user, "" when nothing is known: "FTDI FT232R USB UART,

@@ -2,6 +2,8 @@
 
 #include "serial/PortDescription.h"
 #include "serial/PortTable.h"
+#include "serial/BluezBus.h"
+#include "serial/BluezText.h"
 
 #include <map>
 #include <mutex>
@@ -14,6 +16,24 @@ PortDescription portDescription (int index)
     const char* path = portDeviceName (index);
     if (path == nullptr)
         return {};
+
+    // A paired receiver: what BlueZ says about it now (it connects and disconnects).
+    std::string address;
+    if (bluetoothAddressOf (path, address))
+    {
+        PortDescription d;
+        d.kind = PortKind::bluetooth;
+        d.direction = BluetoothDirection::outgoing;
+        d.remoteAddress = address;
+        BluetoothDevice device;
+        if (BluezBus::instance().findDevice (address, device))
+        {
+            d.remoteName = device.alias;
+            d.paired = device.paired;
+            d.connected = device.connected;
+        }
+        return d;
+    }
 
     // Keyed by the node behind the name as well: an adapter plugged in after
     // another one left gets a node of its own, and so a fresh description.

@@ -90,6 +90,13 @@ enum class PortFault : uint8_t
     baudRefused,      // the driver or adapter does not take the baud rate
     settingsRefused,  // the line settings did not take
     notSerial,        // the path names a directory, a file or a device that is no terminal
+    bluetoothOff,          // Bluetooth is switched off on this computer
+    bluetoothUnavailable,  // no Bluetooth service (BlueZ) or no adapter
+    receiverUnreachable,   // the receiver is off or out of range
+    notPaired,             // the receiver is no longer paired
+    connectTimeout,        // the Bluetooth connection did not come up in time
+    linkBusy,              // another program or device is connected to the receiver
+    cancelled,             // the job was stopped while the port was being opened
     other
 };
 
@@ -113,6 +120,10 @@ int portLatencyTimerMs (int index);
     can be told from the one detected; 0 before any opening, or where the system
     cannot tell (Windows: a swap shows as the port's removal or a failed open). */
 uint64_t portDeviceIdentity (int index);
+
+/** True while an openPort of entry index is still connecting (a Bluetooth link
+    coming up, which takes seconds); any thread, for the window's connecting state. */
+bool portConnecting (int index);
 
 /** Closes entry index when it is open; otherwise nothing. Output the line has not
     taken within 200 ms is discarded (a stalled line would otherwise hold the close

@@ -4,6 +4,8 @@
 #include "serial/PortTable.h"
 #include "serial/PortHolder.h"
 #include "serial/PortTablePosix.h"
+#include "serial/BluezBus.h"
+#include "serial/BluezText.h"
 
 #include <algorithm>
 #include <atomic>
@@ -22,6 +24,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
@@ -43,6 +46,7 @@ namespace
         std::atomic<bool> gone;       // the device hung up or vanished while open
         uint64_t identity;            // of the device the last opening found
         termios before;               // the line settings found on opening, given back on closing
+        bool bluetooth;               // the open descriptor is a Bluetooth socket from BlueZ, not a tty
     };
 
     struct Table
@@ -133,6 +137,18 @@ namespace
         const int fd = e.fd.exchange (-1);
         if (fd < 0)
             return;
+
+        if (e.bluetooth)
+        {
+            // A socket has no output queue to drain or lock to drop; BlueZ is
+            // told the connection ended, so the link goes down at once.
+            ::close (fd);
+            e.gone = false;
+            std::string address;
+            if (bluetoothAddressOf (e.path, address))
+                BluezBus::instance().disconnect (address);
+            return;
+        }
 
         // A line that stopped taking bytes (a stalled UART, USB adapter or RFCOMM
         // link) would hold close() for the driver's drain limit, up to 30 s. A
@@ -252,7 +268,9 @@ namespace
 
     bool deviceLost (int error)
     {
-        return error == EIO || error == ENXIO || error == ENODEV || error == EBADF;
+        return error == EIO || error == ENXIO || error == ENODEV || error == EBADF
+            || error == EPIPE || error == ECONNRESET || error == ENOTCONN || error == ECONNABORTED
+            || error == EHOSTDOWN || error == ETIMEDOUT;
     }
 
     //==========================================================================
@@ -461,6 +479,7 @@ int enumeratePortsIn (const char* sysClassTty, const char* devDir, const char* e
         e.fd = -1;
         e.gone = false;
         e.identity = 0;
+        e.bluetooth = false;
     }
 
     return t.count;
@@ -468,7 +487,14 @@ int enumeratePortsIn (const char* sysClassTty, const char* devDir, const char* e
 
 int enumeratePorts()
 {
-    return enumeratePortsIn ("/sys/class/tty", "/dev", std::getenv (extraPortsVariable));
+    const int count = enumeratePortsIn ("/sys/class/tty", "/dev", std::getenv (extraPortsVariable));
+
+    // Paired receivers that offer a serial port follow the ttys, by address. The
+    // list is BlueZ's, kept current by its signals: this only reads a copy.
+    for (const auto& device : BluezBus::instance().pairedSerialDevices())
+        addPort (bluetoothPortName (device.address).c_str());
+
+    return std::max (count, portCount());
 }
 
 int addPort (const char* name)
@@ -490,6 +516,7 @@ int addPort (const char* name)
     e.fd = -1;
     e.gone = false;
     e.identity = 0;
+    e.bluetooth = false;
     return t.count++;
 }
 
@@ -509,6 +536,39 @@ const char* portDisplayName (int index)
     return validIndex (index) ? table().entries[index].path : nullptr;
 }
 
+namespace
+{
+    /** The entry whose Bluetooth link is coming up, null for none. */
+    std::atomic<const Entry*> connectingEntry { nullptr };
+
+    /** A paired receiver: BlueZ connects its serial port and hands over the socket,
+        which is the port from then on. A socket has no baud rate or line settings. */
+    int openBluetooth (Entry& e, const std::string& address)
+    {
+        connectingEntry = &e;
+        const auto link = BluezBus::instance().connect (address, bluetoothConnectLimitMs,
+                                                        [] { return waitsInterrupted.load(); });
+        connectingEntry = nullptr;
+        if (link.fd < 0)
+        {
+            failOpen (link.fault, 0);
+            std::snprintf (openError().holder, sizeof (openError().holder), "%s", link.detail.c_str());
+            return 0;
+        }
+
+        uint64_t h = 1469598103934665603ull;
+        for (const char c : address)
+            h = (h ^ (uint8_t) c) * 1099511628211ull;
+
+        e.bluetooth = true;
+        e.gone = false;
+        e.identity = h != 0 ? h : 1;
+        e.fd = link.fd;
+        openError() = PortOpenError {};
+        return 1;
+    }
+}
+
 int openPort (int index, uint32_t baudRate)
 {
     if (! validIndex (index))
@@ -516,6 +576,10 @@ int openPort (int index, uint32_t baudRate)
 
     Entry& e = table().entries[index];
     closeFd (e);
+
+    std::string address;
+    if (bluetoothAddressOf (e.path, address))
+        return openBluetooth (e, address);
 
     const speed_t speed = speedFor (baudRate);
     if (speed == B0)
@@ -579,6 +643,7 @@ int openPort (int index, uint32_t baudRate)
     // late acknowledgement, say) would otherwise be taken as answers to this one.
     ::tcflush (fd, TCIFLUSH);
 
+    e.bluetooth = false;
     e.gone = false;
     e.identity = identityOf (st);
     e.fd = fd;
@@ -608,8 +673,8 @@ int readPort (int index, uint8_t* buffer, int maxBytes)
         if (n > 0)
             return (int) n;
 
-        if (n < 0 && deviceLost (errno))
-            e.gone = true;
+        if ((n < 0 && deviceLost (errno)) || (n == 0 && e.bluetooth))
+            e.gone = true;   // a socket reads 0 only once its peer has closed
     }
 
     if (hungUp (p.revents))
@@ -633,7 +698,9 @@ int writePort (int index, const uint8_t* bytes, int count)
 
     while (done < count)
     {
-        const ssize_t n = ::write (fd, bytes + done, (size_t) (count - done));
+        // A socket whose peer went away must fail the write, not raise SIGPIPE.
+        const ssize_t n = e.bluetooth ? ::send (fd, bytes + done, (size_t) (count - done), MSG_NOSIGNAL)
+                                      : ::write (fd, bytes + done, (size_t) (count - done));
 
         if (n > 0)
         {
@@ -740,6 +807,11 @@ PortWait waitPort (int index, int timeoutMs)
         if (r == 0 || nowMs() >= deadline)
             return PortWait::timeout;
     }
+}
+
+bool portConnecting (int index)
+{
+    return validIndex (index) && connectingEntry.load() == &table().entries[index];
 }
 
 bool portLost (int index)

@@ -635,6 +635,11 @@ int writePort (int index, const uint8_t* bytes, int count)
     return written;
 }
 
+bool portConnecting (int)
+{
+    return false;   // pairing makes COM ports here: opening one never waits for a link
+}
+
 uint64_t portDeviceIdentity (int)
 {
     return 0;   // a COM name does not tell one device from another behind it

@@ -5,6 +5,7 @@
 // a glance.
 
 #include "../firmware/FirmwareFixtures.h"
+#include "BluezStandIn.h"
 #include "ProtocolTestSupport.h"
 #include "PtySupport.h"
 
@@ -12,6 +13,7 @@
 #include "firmware/FirmwareUpdate.h"
 #include "jobs/JobDispatch.h"
 #include "protocol/DeviceState.h"
+#include "serial/BluezBus.h"
 #include "tools/imagebuilder/ImageBuilder.h"
 #include "tools/simulator/SimulatedReceiver.h"
 #include "tests/TestResets.h"
@@ -182,11 +184,12 @@ const char* detailName (JobDetail d)
 /** A simulated receiver of type on a listed port, and link on it with its
     DeviceState as a detect would have left it for kind, the form's settings to
     write, and an accepted image for an update. */
-void prepareReceiver (korvasim::SimulatedReceiver& sim, Link& link, JobKind kind, uint8_t type)
+void prepareReceiver (korvasim::SimulatedReceiver& sim, Link& link, JobKind kind, uint8_t type,
+                      const std::string& portName = {})
 {
     resetPortTable();
     EXPECT_TRUE (sim.start());
-    link.portIndex = registerPort (sim.slavePath());
+    link.portIndex = portName.empty() ? registerPort (sim.slavePath()) : addPort (portName.c_str());
     EXPECT_GE (link.portIndex, 0);
 
     auto& state = link.device;
@@ -215,13 +218,30 @@ protected:
         resetPortTable();
     }
 
-    Cell runCell (const JobCase& c, Fault fault)
+    /** bluetooth: the receiver is reached through BlueZ, its port the socket BlueZ
+        hands over (the stand-in's), and the "vanishes" fault is the link dropping. */
+    Cell runCell (const JobCase& c, Fault fault, BluezStandIn* bluetooth = nullptr)
     {
         korvasim::SimulatorOptions options;
         options.type = c.type;
+        std::string portName;
+        if (bluetooth != nullptr)
+        {
+            // A receiver of its own per cell, paired afresh.
+            static int cells = 0;
+            const int cell = ++cells;
+            char mac[18];
+            std::snprintf (mac, sizeof (mac), "00:11:22:AA:%02X:%02X", (cell >> 8) & 0xFF, cell & 0xFF);
+            options.listenPath = bluetooth->listenPath (mac);
+            bluetooth->addReceiver (mac, "Matrix", "external");
+            BluetoothDevice device;
+            for (int i = 0; i < 500 && ! BluezBus::instance().findDevice (mac, device); ++i)
+                std::this_thread::sleep_for (std::chrono::milliseconds (10));
+            portName = std::string ("bt:") + mac;
+        }
         korvasim::SimulatedReceiver sim (options);
         Link link;
-        prepareReceiver (sim, link, c.kind, c.type);
+        prepareReceiver (sim, link, c.kind, c.type, portName);
 
         switch (fault)
         {
@@ -335,6 +355,26 @@ TEST_F (FaultMatrix, EveryJobUnderEveryFaultEndsHonestlyInTime)
 
 namespace
 {
+// Over a Bluetooth link (the socket BlueZ hands over), every job ends as over a
+// serial line: done on a working link, and a lost port when the link drops
+// mid-job, mid-update included.
+TEST_F (FaultMatrix, EveryJobOverABluetoothLinkEndsHonestlyWhenItDrops)
+{
+    BluezStandIn bluez;
+    ASSERT_TRUE (bluez.ready());
+    bluez.addAdapter();
+
+    std::printf ("\n%-11s | %-27s | %-27s\n", "Bluetooth", faultName (Fault::none), "link drops");
+    for (const auto& c : jobs)
+    {
+        const Cell working = runCell (c, Fault::none, &bluez);
+        const Cell dropped = runCell (c, Fault::vanish, &bluez);
+        std::printf ("%-11s | %-27s | %-27s\n", c.name,
+                     (working.outcome + " " + std::to_string (working.ms) + "ms").c_str(),
+                     (dropped.outcome + " " + std::to_string (dropped.ms) + "ms").c_str());
+    }
+}
+
 // A refusal of any command of a write or an update ends the job at once, as
 // refused, with nothing sent after the refused command. Once UpdateBegin (sub-code
 // 0) was acknowledged, a refusal says the update did not complete.

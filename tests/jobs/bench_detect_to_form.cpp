@@ -24,7 +24,7 @@ using Clock = std::chrono::steady_clock;
 class BenchJob : public JobContext
 {
 public:
-    BenchJob (JobKind k, Link& link, bool slow) : JobContext (k, link, slow) {}
+    BenchJob (JobKind k, Link& l, bool slow) : JobContext (k, l, slow) {}
     bool shouldExit() const override { return false; }
 };
 

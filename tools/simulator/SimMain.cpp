@@ -28,6 +28,8 @@ void usage()
         "usage: korva-sim [options]\n"
         "  --type f0|f1|f2          receiver type (default f0)\n"
         "  --link PATH              symlink to the pty (e.g. /tmp/ttyKORVA)\n"
+        "  --listen PATH            no pty: serve each connection to the Unix socket PATH\n"
+        "                           in turn, as a receiver reached over Bluetooth\n"
         "  --name NAME              device name (default Rulko)\n"
         "  --pin DDDD               PIN, or 'none' (default 0000)\n"
         "  --version MAJ.MIN        firmware version bytes in hex (default 1.05)\n"
@@ -108,6 +110,7 @@ int main (int argc, char** argv)
             }
         }
         else if (arg == "--link")        options.linkPath = value();
+        else if (arg == "--listen")      options.listenPath = value();
         else if (arg == "--name")        options.factory.name = value();
         else if (arg == "--restart-ms")  options.restartDelayMs = parseCount (arg, value());
         else if (arg == "--delay-ms")    delayMs = parseCount (arg, value());

@@ -2,7 +2,11 @@
 
 #include <cstdlib>
 
+#include <cstring>
+
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -75,19 +79,66 @@ bool SimPty::open (const std::string& linkPath)
     return true;
 }
 
+bool SimPty::listen (const std::string& path, uint32_t lineBaud)
+{
+    close();
+    sockaddr_un address {};
+    if (path.size() >= sizeof (address.sun_path))
+        return false;
+    address.sun_family = AF_UNIX;
+    std::memcpy (address.sun_path, path.c_str(), path.size() + 1);
+
+    const int fd = ::socket (AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    ::unlink (path.c_str());
+    if (::bind (fd, (const sockaddr*) &address, sizeof (address)) != 0 || ::listen (fd, 4) != 0)
+    {
+        ::close (fd);
+        return false;
+    }
+    listener = fd;
+    socketBaud = lineBaud;
+    slaveName = path;
+    link = path;   // removed on close, like the pty's symlink
+    return true;
+}
+
+void SimPty::acceptConnection()
+{
+    if (listener < 0 || master >= 0)
+        return;
+    master = ::accept4 (listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+}
+
+bool SimPty::dropConnection()
+{
+    if (listener < 0)
+        return false;
+    if (master >= 0)
+        ::close (master);
+    master = -1;
+    return true;
+}
+
 void SimPty::close()
 {
     if (master >= 0)
         ::close (master);
     if (slaveHold >= 0)
         ::close (slaveHold);
-    master = slaveHold = -1;
+    if (listener >= 0)
+        ::close (listener);
+    master = slaveHold = listener = -1;
+    socketBaud = 0;
     if (! link.empty())
         ::unlink (link.c_str());
 }
 
 uint32_t SimPty::baud() const
 {
+    if (socketBaud != 0)
+        return socketBaud;
     termios tio;
     if (master >= 0 && ::tcgetattr (master, &tio) == 0)
         if (const uint32_t b = baudOf (::cfgetospeed (&tio)))
@@ -97,6 +148,8 @@ uint32_t SimPty::baud() const
 
 bool SimPty::heldByTool() const
 {
+    if (socketBaud != 0)
+        return master >= 0;
    #if defined(TIOCGEXCL)
     int exclusive = 0;
     if (slaveHold >= 0 && ::ioctl (slaveHold, TIOCGEXCL, &exclusive) == 0)

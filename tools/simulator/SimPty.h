@@ -21,10 +21,25 @@ public:
         symlink to its slave when linkPath is not empty. False (nothing left open) on failure. */
     bool open (const std::string& linkPath);
 
+    /** Instead of a pty: listens on a Unix socket at path, as a receiver that is
+        reached over a Bluetooth link. Each connection made to it is served as the
+        line until its peer closes it; the receiver keeps its state between them.
+        A socket has no line speed: baud() reports lineBaud, its UART's rate. */
+    bool listen (const std::string& path, uint32_t lineBaud);
+
+    /** The listening socket while no connection is served; -1 otherwise. */
+    int waitingFd() const { return master < 0 ? listener : -1; }
+
+    /** Takes a waiting connection as the line. */
+    void acceptConnection();
+
+    /** The served connection ended: wait for the next one. False when not listening. */
+    bool dropConnection();
+
     /** Closes both ends and removes the symlink: the tool's port hangs up. Idempotent. */
     void close();
 
-    bool isOpen() const { return master >= 0; }
+    bool isOpen() const { return master >= 0 || listener >= 0; }
 
     /** The master, nonblocking; -1 when closed. */
     int masterFd() const { return master; }
@@ -42,6 +57,8 @@ public:
 private:
     int master = -1;
     int slaveHold = -1;
+    int listener = -1;
+    uint32_t socketBaud = 0;   // non-zero while listening on a socket
     std::string slaveName;
     std::string link;
 };

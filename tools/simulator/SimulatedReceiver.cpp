@@ -14,6 +14,7 @@
  #include <sys/prctl.h>
 #endif
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -385,12 +386,13 @@ struct SimulatedReceiver::Impl
         Clock::time_point sleepUntil = wakeAt; // wakeAt, or shortly before it when the wire is timed
         while (running.load())
         {
-            int fd = -1;
+            int fd = -1, waiting = -1;
             {
                 std::lock_guard<std::mutex> lock (m);
                 vanishIfRequested();
                 // A stalled receiver leaves the master unread, so the tool's writes back up.
                 fd = faults.stallReads ? -1 : pty.masterFd();
+                waiting = pty.waitingFd();
             }
 
             // Sleep until the next due time (no tick), or until the tool writes,
@@ -400,8 +402,15 @@ struct SimulatedReceiver::Impl
             const auto wait = spin ? Clock::duration::zero() : sleepUntil - before;
             const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds> (wait).count();
             const timespec timeout { static_cast<time_t> (ns / 1'000'000'000), static_cast<long> (ns % 1'000'000'000) };
-            pollfd pfds[2] { { wakeRead, POLLIN, 0 }, { fd, POLLIN, 0 } };
-            const int ready = ::ppoll (pfds, fd >= 0 ? 2 : 1, &timeout, nullptr);
+            // A receiver on a socket waits for the next connection while none is served.
+            pollfd pfds[2] { { wakeRead, POLLIN, 0 }, { fd >= 0 ? fd : waiting, POLLIN, 0 } };
+            const int ready = ::ppoll (pfds, fd >= 0 || waiting >= 0 ? 2 : 1, &timeout, nullptr);
+            if (ready > 0 && fd < 0 && waiting >= 0 && (pfds[1].revents & POLLIN) != 0)
+            {
+                std::lock_guard<std::mutex> lock (m);
+                pty.acceptConnection();
+                continue;
+            }
             if (ready == 0 && Clock::now() < wakeAt)
             {
                 if (spin)
@@ -418,6 +427,13 @@ struct SimulatedReceiver::Impl
                 const ssize_t got = ::read (fd, buffer, sizeof (buffer));
                 if (got > 0)
                     chunk.assign (buffer, buffer + got);
+                else if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR))
+                {
+                    // On a socket: the tool closed the link. What was in flight is lost.
+                    std::lock_guard<std::mutex> lock (m);
+                    if (pty.waitingFd() < 0 && pty.dropConnection())
+                        wire.clear();
+                }
             }
             else if (ready > 0 && fd >= 0 && (pfds[1].revents & (POLLHUP | POLLERR)) != 0)
             {
@@ -466,7 +482,9 @@ bool SimulatedReceiver::start()
     {
         std::lock_guard<std::mutex> lock (d.m);
         d.vanishRequested = false;
-        if (! d.pty.open (d.options.linkPath))
+        const bool opened = d.options.listenPath.empty() ? d.pty.open (d.options.linkPath)
+                                                         : d.pty.listen (d.options.listenPath, d.expectedBaud());
+        if (! opened)
             return false;
     }
 

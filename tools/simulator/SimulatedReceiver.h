@@ -50,6 +50,7 @@ struct SimulatorOptions
     uint8_t versionMinor = 0x05;
     StoredSettings factory;              // settings after start and after 0x02
     std::string linkPath;                // optional symlink to the pty's slave
+    std::string listenPath;              // a Unix socket to listen on instead of a pty (a Bluetooth link)
     int restartDelayMs = 300;            // 0x02 and 0xD1: time before event 0x01 state 2
     int ackTimeoutMs = 2000;             // an event not acknowledged within this is a violation
 };

@@ -1,0 +1,142 @@
+// A paired receiver picked in the window like any port: the panel shows that it
+// is connecting while BlueZ brings the link up, stays responsive, then detects
+// and reads the receiver; Esc while connecting ends the attempt quietly.
+
+#include <gtest/gtest.h>
+
+#include "BluezStandIn.h"
+#include "GuiTestSupport.h"
+#include "PanelAccess.h"
+#include "panel/BtThread.h"
+#include "serial/PortTable.h"
+#include "tools/simulator/SimulatedReceiver.h"
+#include "tests/TestResets.h"
+
+namespace
+{
+    constexpr const char* receiverAddress = "00:11:22:AA:BB:51";
+    constexpr const char* receiverPort = "bt:00:11:22:AA:BB:51";
+
+    class BluetoothPort : public testing::Test
+    {
+    protected:
+        /** A paired receiver whose link comes up connectDelayMs after it is asked for
+            ("never": it never does), and the panel once it lists the receiver. */
+        void start (const char* behaviour, int connectDelayMs)
+        {
+            resetPortTable();
+            ASSERT_TRUE (bluez.ready());
+            bluez.addAdapter();
+            korvasim::SimulatorOptions options;
+            options.type = 0xF0;
+            options.factory.name = "Shed";
+            options.listenPath = bluez.listenPath (receiverAddress);
+            sim = std::make_unique<korvasim::SimulatedReceiver> (options);
+            ASSERT_TRUE (sim->start());
+            bluez.addReceiver (receiverAddress, "Shed", behaviour, connectDelayMs);
+
+            panel = std::make_unique<MainComponent>();
+            access = std::make_unique<MainComponentTestAccess> (*panel);
+            auto& selector = access->portSelector();
+            ASSERT_TRUE (pumpUntil ([&] {
+                for (int i = 0; i < selector.getNumItems(); ++i)
+                    if (selector.getItemText (i) == receiverPort)
+                        return true;
+                return false;
+            }, 10000)) << "the paired receiver is listed at a refresh";
+        }
+
+        void TearDown() override
+        {
+            access.reset();
+            panel.reset();
+            if (sim != nullptr)
+                sim->stop();
+            resetPortTable();
+        }
+
+        void chooseReceiver()
+        {
+            responder.answerNext ("Rulko/DORU-QX");
+            auto& selector = access->portSelector();
+            selector.setSelectedId (selector.getNumItems(), juce::sendNotificationSync);
+        }
+
+        static juce::String coverText()
+        {
+            auto* cover = MainComponent::getBusyOverlay();
+            return cover != nullptr ? cover->getTitle() : juce::String();
+        }
+
+        bool idle() { return panel->getWorker() == nullptr && MainComponent::getBusyOverlay() == nullptr; }
+
+        BluezStandIn bluez;
+        ModalResponder responder;
+        std::unique_ptr<korvasim::SimulatedReceiver> sim;
+        std::unique_ptr<MainComponent> panel;
+        std::unique_ptr<MainComponentTestAccess> access;
+    };
+}
+
+TEST_F (BluetoothPort, ConnectsShowingItThenDetectsAndReads)
+{
+    start ("external", 1500);
+    chooseReceiver();
+
+    // The message loop runs while the link comes up (this wait pumps it).
+    ASSERT_TRUE (pumpUntil ([] { return coverText().startsWith ("Connecting to bt:00:11:22:AA:BB:51 over Bluetooth"); }, 5000))
+        << coverText();
+
+    ASSERT_TRUE (pumpUntil ([this] { return access->nameField().getText() == "Shed" && idle(); }, 20000));
+    EXPECT_EQ (MainComponent::panelState(), 1);
+    EXPECT_EQ (access->deviceReadout().getText(), "Rulko");
+    ASSERT_GE (responder.seen.size(), 2u);
+    EXPECT_EQ (responder.seen[1].title, "Korva Bluetooth device found");
+}
+
+TEST_F (BluetoothPort, EscWhileConnectingEndsTheAttemptQuietly)
+{
+    start ("never", 0);
+    chooseReceiver();
+    ASSERT_TRUE (pumpUntil ([] { return coverText().startsWith ("Connecting to "); }, 5000));
+
+    MainComponent::getBusyOverlay()->keyPressed (juce::KeyPress (juce::KeyPress::escapeKey));
+    ASSERT_TRUE (pumpUntil ([this] { return idle(); }, 2000)) << "ends well before the connection limit";
+    EXPECT_EQ (MainComponent::panelState(), 0);
+    EXPECT_EQ (responder.seen.size(), 1u) << "only the family question: stopping is no failure";
+}
+
+TEST_F (BluetoothPort, ChoosingAnotherPortWhileConnectingEndsTheAttempt)
+{
+    // The first receiver never connects; the second, listed after it, answers.
+    korvasim::SimulatorOptions options;
+    options.type = 0xF0;
+    options.factory.name = "Barn";
+    options.listenPath = bluez.listenPath ("00:11:22:AA:BB:52");
+    korvasim::SimulatedReceiver second (options);
+    ASSERT_TRUE (second.start());
+    bluez.addAdapter();   // the second is paired first: both are there at the first listing
+    bluez.addReceiver ("00:11:22:AA:BB:52", "Barn", "external");
+    start ("never", 0);
+
+    auto& selector = access->portSelector();
+    const int last = selector.getNumItems();
+    ASSERT_EQ (selector.getItemText (last - 2), receiverPort);
+    ASSERT_EQ (selector.getItemText (last - 1), "bt:00:11:22:AA:BB:52");
+
+    responder.answerNext ("Rulko/DORU-QX");
+    selector.setSelectedId (last - 1, juce::sendNotificationSync);
+    ASSERT_TRUE (pumpUntil ([] { return coverText().startsWith ("Connecting to " + juce::String (receiverPort)); }, 5000));
+
+    // The selector stays reachable above the cover while connecting.
+    auto* cover = MainComponent::getBusyOverlay();
+    const auto centre = cover->getLocalArea (&selector, selector.getLocalBounds()).getCentre();
+    EXPECT_FALSE (cover->hitTest (centre.x, centre.y));
+    EXPECT_TRUE (cover->hitTest (2, cover->getHeight() - 2));
+
+    responder.answerNext ("Rulko/DORU-QX");
+    selector.setSelectedId (last, juce::sendNotificationSync);
+    ASSERT_TRUE (pumpUntil ([this] { return access->nameField().getText() == "Barn" && idle(); }, 20000));
+    EXPECT_EQ (access->deviceReadout().getText(), "Rulko");
+    second.stop();
+}
