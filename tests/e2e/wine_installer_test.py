@@ -33,9 +33,11 @@ USER_ENV = r"HKCU\Environment"
 RELEASED_NSI = os.path.join(os.path.dirname(os.path.abspath(__file__)), "installer-1.0.0.nsi")
 # PATH lengths around and far beyond the 1,024 characters of an NSIS string.
 PATH_LENGTHS = (10, 1100, 5000, 20000)
-# What Wine rewrites by itself when a program starts: its display devices and font cache.
+# What Wine rewrites by itself when a program starts: its display devices and
+# font cache; and the console defaults its console host writes when a console
+# program first runs (the installer's PATH edit is one), a key Windows always has.
 WINE_OWN_KEYS = re.compile(r"^hklm\\system\\currentcontrolset\\(enum|control\\class|control\\video)\\"
-                           r"|\\software\\wine\\fonts$")
+                           r"|\\software\\wine\\fonts$|^hkcu\\console$")
 INSTALLED = {"korva-bluetooth-manager.exe", "korva.exe", "README.txt", "LICENSE.txt", "uninstall.exe"}
 
 
