@@ -7,6 +7,8 @@
 #include "serial/BluezBus.h"
 #include "serial/BluezText.h"
 
+#include <sys/sysmacros.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -46,6 +48,7 @@ namespace
         std::atomic<bool> gone;       // the device hung up or vanished while open
         uint64_t identity;            // of the device the last opening found
         termios before;               // the line settings found on opening, given back on closing
+        bool pty;                     // a pseudo-terminal, whose other end is the receiver's own program
         bool bluetooth;               // the open descriptor is a Bluetooth socket from BlueZ, not a tty
     };
 
@@ -164,8 +167,12 @@ namespace
                 ::tcflush (fd, TCOFLUSH);
         }
         // The line as it was found: another program (a getty, a terminal
-        // program started later) gets back the rate and modes it expects.
-        ::tcsetattr (fd, TCSANOW, &e.before);
+        // program started later) gets back the rate and modes it expects. Not
+        // a pty: its other end is the receiver's own program, and giving the
+        // pty back its cooked modes loses the last bytes written to it (the
+        // closing acknowledgement) and echoes the receiver's bytes back to it.
+        if (! e.pty)
+            ::tcsetattr (fd, TCSANOW, &e.before);
         ::ioctl (fd, TIOCNXCL);
         ::flock (fd, LOCK_UN);
         ::close (fd);
@@ -575,11 +582,19 @@ int openPort (int index, uint32_t baudRate)
         return failOpen (PortFault::noSuchEntry, 0);
 
     Entry& e = table().entries[index];
-    closeFd (e);
 
     std::string address;
     if (bluetoothAddressOf (e.path, address))
+    {
+        closeFd (e);
         return openBluetooth (e, address);
+    }
+
+    // Asked before an open descriptor of ours is closed, so that a port being
+    // opened again never goes unheld meanwhile (its other end may take that as
+    // the line going down).
+    const auto holder = portHolder (e.path);
+    closeFd (e);
 
     const speed_t speed = speedFor (baudRate);
     if (speed == B0)
@@ -593,7 +608,7 @@ int openPort (int index, uint32_t baudRate)
 
     // A program that holds the port without a lock (a terminal program, a getty,
     // a script) is not surprised by a probe and a new baud rate: the port is busy.
-    if (const auto holder = portHolder (e.path); ! holder.empty())
+    if (! holder.empty())
     {
         failOpen (PortFault::busy, EBUSY);
         std::snprintf (openError().holder, sizeof (openError().holder), "%s", holder.c_str());
@@ -644,6 +659,7 @@ int openPort (int index, uint32_t baudRate)
     ::tcflush (fd, TCIFLUSH);
 
     e.bluetooth = false;
+    e.pty = major (st.st_rdev) >= 136 && major (st.st_rdev) <= 143;    // Unix98 pty slaves
     e.gone = false;
     e.identity = identityOf (st);
     e.fd = fd;

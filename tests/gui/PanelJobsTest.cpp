@@ -40,7 +40,10 @@ namespace
             ::unsetenv ("KORVA_EXTRA_PORTS");
             if (sim != nullptr)
             {
-                EXPECT_TRUE (sim->violations().empty());
+                std::string said;
+                for (const auto& v : sim->violations())
+                    said += v + "; ";
+                EXPECT_TRUE (said.empty()) << said;
                 sim->stop();
             }
             resetPortTable();

@@ -380,7 +380,9 @@ TEST_F (JobRun, ListenAcknowledgesEverythingAndEndsOnExitRequest)
     device().typeCode = 0;
 
     BackgroundJob bg (JobKind::Listen, job->link, index, false);
-    ASSERT_TRUE (bg.waitForPasses (1));
+    // The job looks at its exit request twice before it opens the port: a
+    // third look is a pass of the conversation, on the open port.
+    ASSERT_TRUE (bg.waitForPasses (3));
     sim->injectStatus (0);
     sim->injectEvent0E (7);
     sim->injectPairedRecords (2);
@@ -502,7 +504,7 @@ TEST_F (JobRun, PortVanishingMidListenEndsTheListen)
 {
     startReceiver (0xF0);
     BackgroundJob bg (JobKind::Listen, job->link, index, false);
-    ASSERT_TRUE (bg.waitForPasses (1));
+    ASSERT_TRUE (bg.waitForPasses (3));    // on the open port, as above
     sim->vanish();
     ASSERT_TRUE (bg.finish (5000)) << "listen keeps waiting on the dead port";
     EXPECT_EQ (bg.job.status, JobStatus::PortError);
