@@ -2,6 +2,7 @@
 receivers through BlueZ. Processes started get DBUS_SYSTEM_BUS_ADDRESS."""
 
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -42,8 +43,10 @@ class BluezStandIn:
         env = self.env()
         env["BLUEZ_STANDIN_LOGS"] = self.tmp
         self.mock_log = open(os.path.join(self.tmp, "bluez.log"), "a")
+        # A session of its own: the simulated receivers it starts go with it.
         self.mock = subprocess.Popen([sys.executable, "-m", "dbusmock", "--system", "-t", TEMPLATE],
-                                     env=env, stdout=self.mock_log, stderr=subprocess.STDOUT)
+                                     env=env, stdout=self.mock_log, stderr=subprocess.STDOUT,
+                                     start_new_session=True)
         deadline = time.monotonic() + 20
         while not self.bus.name_has_owner("org.bluez"):
             if time.monotonic() > deadline or self.mock.poll() is not None:
@@ -55,6 +58,10 @@ class BluezStandIn:
         if self.mock is not None:
             self.mock.terminate()
             self.mock.wait(timeout=10)
+            try:
+                os.killpg(self.mock.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
             self.mock_log.close()
             self.mock = None
 
