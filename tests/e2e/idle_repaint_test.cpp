@@ -262,7 +262,8 @@ namespace
             const auto closeBox = [&]
             {
                 juce::MessageManager::callAsync ([&] { if (auto* b = openBox.load()) b->exitModalState (0); });
-                while (! boxClosed)
+                const auto limit = Clock::now() + std::chrono::seconds (10);
+                while (! boxClosed && Clock::now() < limit)
                     std::this_thread::sleep_for (std::chrono::milliseconds (5));
             };
 
