@@ -18,19 +18,33 @@
 
 namespace
 {
-    /** A child process that sleeps until killed, holding whatever descriptors it inherited. */
+    /** A child process that sleeps until killed, holding whatever descriptors it inherited.
+        The constructor returns once the child has closed closeInChild, so the test never
+        looks at it halfway. */
     struct Sleeper
     {
         pid_t pid = -1;
-        explicit Sleeper (int closeInChild = -1) : pid (::fork())
+        explicit Sleeper (int closeInChild = -1)
         {
+            int ready[2];
+            if (::pipe (ready) != 0)
+                std::abort();
+            pid = ::fork();
             if (pid == 0)
             {
+                ::close (ready[0]);
                 if (closeInChild >= 0)
                     ::close (closeInChild);
+                const char byte = 1;
+                (void) ! ::write (ready[1], &byte, 1);
+                ::close (ready[1]);
                 ::pause();
                 ::_exit (0);
             }
+            ::close (ready[1]);
+            char byte = 0;
+            (void) ! ::read (ready[0], &byte, 1);
+            ::close (ready[0]);
         }
         ~Sleeper()
         {
