@@ -30,6 +30,31 @@ def wait_for(predicate, timeout=30):
     return True
 
 
+def run_on_terminal(args, columns=100, with_errors=True):
+    """korva with standard output (and error, unless with_errors is false) on a
+    terminal of `columns` columns, as a user sees them: its exit code and all it
+    wrote, with the terminal's own line ends."""
+    master, slave = pty.openpty()
+    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 40, columns, 0, 0))
+    proc = subprocess.Popen([KORVA, *args], stdout=slave, stderr=slave if with_errors else subprocess.DEVNULL,
+                            stdin=subprocess.DEVNULL)
+    os.close(slave)
+    output = b""
+    while True:
+        ready, _, _ = select.select([master], [], [], 60)
+        if not ready:
+            break
+        try:
+            chunk = os.read(master, 65536)
+        except OSError:
+            break
+        if not chunk:
+            break
+        output += chunk
+    os.close(master)
+    return proc.wait(timeout=60), output.decode().replace("\r\n", "\n")
+
+
 class Started:
     """A korva process whose standard output is read line by line as it comes."""
 
@@ -104,7 +129,7 @@ class Signals(CliTest):
                 else:
                     sim = self.sim("f0", "--silent-after", "3")   # detect answers, the read waits
                     run = Started("read", sim.link, "--json")
-                    time.sleep(0.5)
+                    self.assertTrue(wait_for(lambda: sim.output().count("< Cmd: ") == 3), sim.output())   # the read, unanswered
                 run.proc.send_signal(sig)
                 self.assertEqual(run.finish(), code, run.err)
                 self.assertEqual(UPDATE_CLOSE in sim.output(), completes)
@@ -133,28 +158,8 @@ class Signals(CliTest):
         image = self.image("RULKO")
         for columns in (80, 40):
             with self.subTest(columns=columns):
-                master, slave = pty.openpty()
-                fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
-                proc = subprocess.Popen([KORVA, "update", sim.link, image], stdout=slave,
-                                        stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
-                os.close(slave)
-                output = b""
-                while True:
-                    ready, _, _ = select.select([master], [], [], 60)
-                    if not ready:
-                        break
-                    try:
-                        chunk = os.read(master, 65536)
-                    except OSError:
-                        break
-                    if not chunk:
-                        break
-                    output += chunk
-                os.close(master)
-                self.assertEqual(proc.wait(timeout=60), 0)
-                proc.stderr.close()
-
-                text = output.decode()
+                code, text = run_on_terminal(["update", sim.link, image], columns=columns, with_errors=False)
+                self.assertEqual(code, 0)
                 bar_lines = [seg for line in text.split("\n") for seg in line.split("\r") if "%" in seg]
                 self.assertGreater(len(bar_lines), 1, text)
                 self.assertTrue(all(len(seg) < columns for seg in bar_lines),

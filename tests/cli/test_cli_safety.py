@@ -5,9 +5,6 @@ korva-sim processes on ptys."""
 
 import fcntl
 import json
-import pty
-import select
-import struct
 import termios
 import os
 import signal
@@ -17,7 +14,7 @@ import time
 import unittest
 
 from test_cli import KORVA, CliTest, korva, korva_json
-from test_cli_hostile import UPDATE_CLOSE, Started, wait_for
+from test_cli_hostile import UPDATE_CLOSE, Started, run_on_terminal, wait_for
 
 UPDATE_BEGIN = "< Cmd: aa000e4900"
 
@@ -194,28 +191,6 @@ class StalledOutput(CliTest):
         self.assertRegex(err, r"\d+ lines dropped while the output was stalled")
         self.assertRegex(err, r"\d+ lines dropped in all")
         self.assertIn(b"> Evt: ", text)
-
-
-def run_on_terminal(args, columns=100):
-    """korva with standard output and error on one terminal, as a user sees them: all it wrote."""
-    master, slave = pty.openpty()
-    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 40, columns, 0, 0))
-    proc = subprocess.Popen([KORVA, *args], stdout=slave, stderr=slave, stdin=subprocess.DEVNULL)
-    os.close(slave)
-    output = b""
-    while True:
-        ready, _, _ = select.select([master], [], [], 60)
-        if not ready:
-            break
-        try:
-            chunk = os.read(master, 65536)
-        except OSError:
-            break
-        if not chunk:
-            break
-        output += chunk
-    os.close(master)
-    return proc.wait(timeout=60), output.decode().replace("\r\n", "\n")   # the terminal's own line ends
 
 
 class LiveBoard(CliTest):

@@ -212,6 +212,7 @@ def wait_main_window_placed(window, timeout=15.0):
         # said, and the test goes on with the window where it stands.
         wait_steady(lambda: geometry(window), interval=0.15, what="the main window in place")
         print(f"NOTE: the main window stands at {seen} on a {sw}x{sh} screen, not centred", flush=True)
+        print(run("xprop", "-id", str(window), "WM_NORMAL_HINTS", "_NET_FRAME_EXTENTS", "_NET_WM_STATE"), flush=True)
 
 
 def wait_gone(window, timeout=15.0):
