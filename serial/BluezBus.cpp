@@ -61,13 +61,6 @@ namespace
         BluetoothConnection result;
     };
 
-    long long nowMs()
-    {
-        timespec ts;
-        ::clock_gettime (CLOCK_MONOTONIC, &ts);
-        return (long long) ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-    }
-
     void apply (const Properties& p, DeviceRecord& d)
     {
         if (p.hasAddress) d.address = p.address;
@@ -670,11 +663,26 @@ struct BluezBus::Impl
 //==============================================================================
 BluezBus::BluezBus() : impl (std::make_unique<Impl>()) {}
 
+namespace
+{
+    std::atomic<BluezBus*> created { nullptr };
+}
+
 BluezBus& BluezBus::instance()
 {
     // Never destroyed: its thread may be inside the bus when the process exits.
-    static BluezBus* const bus = new BluezBus();
+    static BluezBus* const bus = [] { auto* b = new BluezBus(); created.store (b); return b; }();
     return *bus;
+}
+
+void BluezBus::wakeConnecting()
+{
+    if (BluezBus* const bus = created.load())
+    {
+        // Under the lock: a connect() between looking at cancelled() and waiting cannot miss it.
+        const std::lock_guard<std::mutex> lock (bus->impl->m);
+        bus->impl->changed.notify_all();
+    }
 }
 
 std::vector<BluetoothDevice> BluezBus::pairedSerialDevices()
@@ -751,18 +759,20 @@ BluetoothConnection BluezBus::connect (const std::string& address, int timeoutMs
     d.tasks.push_back ([&d, p, timeoutMs] { d.startConnect (p, timeoutMs); });
     d.wake();
 
-    const long long deadline = nowMs() + timeoutMs;
+    // Woken by the bus thread's answers and by wakeConnecting(), not by a clock.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
     while (! p->done)
     {
-        if ((cancelled != nullptr && cancelled()) || nowMs() >= deadline)
+        const bool late = std::chrono::steady_clock::now() >= deadline;
+        if (late || (cancelled != nullptr && cancelled()))
         {
             // Whatever BlueZ still hands over is closed and disconnected when it comes.
             p->abandoned = true;
             BluetoothConnection gaveUp;
-            gaveUp.fault = nowMs() >= deadline ? PortFault::connectTimeout : PortFault::cancelled;
+            gaveUp.fault = late ? PortFault::connectTimeout : PortFault::cancelled;
             return gaveUp;
         }
-        d.changed.wait_for (lock, std::chrono::milliseconds (20));
+        d.changed.wait_until (lock, deadline);
     }
     return p->result;
 }

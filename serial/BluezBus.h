@@ -44,9 +44,13 @@ public:
     bool findDevice (const std::string& address, BluetoothDevice& device);
 
     /** Connects the serial port of the device with address through BlueZ and returns
-        the socket, or the fault. Gives up after timeoutMs, and soon after cancelled()
-        turns true. */
+        the socket, or the fault. Gives up after timeoutMs, and once cancelled() turns
+        true and wakeConnecting() is called. */
     BluetoothConnection connect (const std::string& address, int timeoutMs, bool (*cancelled)());
+
+    /** Any thread: connect() calls in progress look at their cancelled() again. Does
+        nothing (and starts no bus) before the instance is first used. */
+    static void wakeConnecting();
 
     /** The connection to address was closed: tells BlueZ to end the profile's
         connection (waits a moment for the request to leave). */

@@ -842,6 +842,7 @@ void interruptPortWaits()
 {
     waitsInterrupted.store (true);
     wakePipe().poke();
+    BluezBus::wakeConnecting();   // a Bluetooth link coming up
 }
 
 void clearPortInterrupt()

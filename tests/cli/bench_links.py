@@ -36,10 +36,12 @@ def stop(sims):
         log.close()
 
 
-def wire_bytes(log_path):
-    """Bytes that crossed the line during the update, both ways, from the receiver's log."""
+def wire_bytes(log_path, start=0):
+    """Bytes that crossed the line during the update, both ways, from the receiver's
+    log (from byte start on: a receiver that stays up logs one update after another)."""
     total, counting = 0, False
     with open(log_path) as f:
+        f.seek(start)
         for line in f:
             if not line.startswith(("< ", "> ")):
                 continue

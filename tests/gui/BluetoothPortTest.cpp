@@ -1,6 +1,7 @@
 // A paired receiver picked in the window like any port: the panel shows that it
 // is connecting while BlueZ brings the link up, stays responsive, then detects
-// and reads the receiver; Esc while connecting ends the attempt quietly.
+// and reads the receiver, writes its settings and restores its defaults; Esc
+// while connecting ends the attempt quietly.
 
 #include <gtest/gtest.h>
 
@@ -139,4 +140,47 @@ TEST_F (BluetoothPort, ChoosingAnotherPortWhileConnectingEndsTheAttempt)
     ASSERT_TRUE (pumpUntil ([this] { return access->nameField().getText() == "Barn" && idle(); }, 20000));
     EXPECT_EQ (access->deviceReadout().getText(), "Rulko");
     second.stop();
+}
+
+TEST_F (BluetoothPort, WritesSettingsAndRestoresDefaultsOverTheLink)
+{
+    start ("external", 0);
+    chooseReceiver();
+    ASSERT_TRUE (pumpUntil ([this] { return access->nameField().getText() == "Shed" && idle(); }, 20000));
+
+    // Every written field differs from the receiver's defaults; the name takes all
+    // 31 bytes the receiver keeps, one character taking two.
+    const std::string name = "Caf\xc3\xa9 at the far end of gardens";
+    access->nameField().setText (juce::String::fromUTF8 (name.c_str()), juce::dontSendNotification);
+    access->pinField().setText ("4321", juce::dontSendNotification);
+    access->maxDevicesSelector().setSelectedId (1);
+    access->ledToggle().setToggleState (true, juce::dontSendNotification);
+    access->restoreToggle().setToggleState (false, juce::dontSendNotification);
+    panel->startWriteConfig();
+
+    ASSERT_TRUE (pumpUntil ([this] { return responder.seen.size() >= 3 && idle(); }, 20000));
+    EXPECT_EQ (responder.seen[2].message, "Device configuration is done [success]");
+    auto stored = sim->settings();
+    EXPECT_EQ (stored.name, name);
+    EXPECT_EQ (std::string (stored.pin.begin(), stored.pin.end()), "4321");
+    EXPECT_EQ (stored.maxDevices, 1);
+    EXPECT_EQ (stored.ledControl, 1);
+    EXPECT_EQ (stored.restoreControl, 0);
+
+    // The restore's restart report comes over a link of its own, and the form reads the defaults back.
+    panel->startRestoreDefaults();
+    ASSERT_TRUE (pumpUntil ([this] { return responder.seen.size() >= 4 && idle() && access->nameField().getText() == "Shed"; },
+                            20000)) << access->nameField().getText();
+    EXPECT_EQ (responder.seen[3].message, "Device configuration is done [success]");
+    stored = sim->settings();
+    korvasim::StoredSettings factory;
+    factory.name = "Shed";
+    EXPECT_TRUE (stored == factory) << stored.name;
+    EXPECT_EQ (access->pinField().getText(), "0000");
+    EXPECT_FALSE (access->ledToggle().getToggleState());
+
+    std::string said;
+    for (const auto& v : sim->violations())
+        said += v + "; ";
+    EXPECT_TRUE (said.empty()) << said;
 }

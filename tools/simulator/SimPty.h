@@ -41,6 +41,9 @@ public:
 
     bool isOpen() const { return master >= 0 || listener >= 0; }
 
+    /** Whether the line is a socket connection (listen), not a pty. */
+    bool isSocket() const { return listener >= 0; }
+
     /** The master, nonblocking; -1 when closed. */
     int masterFd() const { return master; }
 

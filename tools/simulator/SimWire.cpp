@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <thread>
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace korvasim
@@ -80,7 +81,7 @@ void SimWire::feed (SimClock::time_point now,
     }
 }
 
-void SimWire::flush (SimClock::time_point now, int fd, const std::function<void (SimSentFrame&&)>& sent)
+void SimWire::flush (SimClock::time_point now, int fd, bool socket, const std::function<void (SimSentFrame&&)>& sent)
 {
     while (! out.empty() && out.front().start <= now)
     {
@@ -91,7 +92,8 @@ void SimWire::flush (SimClock::time_point now, int fd, const std::function<void 
             size_t off = front.done;
             while (off < ready)
             {
-                const ssize_t w = ::write (fd, front.bytes.data() + off, ready - off);
+                const ssize_t w = socket ? ::send (fd, front.bytes.data() + off, ready - off, MSG_NOSIGNAL)
+                                         : ::write (fd, front.bytes.data() + off, ready - off);
                 if (w > 0)
                     off += static_cast<size_t> (w);
                 else if (w < 0 && (errno == EAGAIN || errno == EINTR))
@@ -124,6 +126,14 @@ SimClock::time_point SimWire::nextWake (SimClock::time_point at, size_t inputNee
         at = std::min (at, s.doneAt (std::min (s.bytes.size(), s.done + fifoBytes)));
     }
     return at;
+}
+
+SimClock::time_point SimWire::inputDue() const
+{
+    SimClock::time_point due {};
+    for (const Span& s : in)
+        due = std::max (due, s.doneAt (s.bytes.size()));
+    return due;
 }
 
 void SimWire::clear()

@@ -59,13 +59,17 @@ public:
     void feed (SimClock::time_point now, const std::function<size_t (const uint8_t*, size_t, const Arrivals&)>& take);
 
     /** Writes to fd (when open) every output byte that has crossed the wire by now;
-        sent is called for each frame whose last byte went. */
-    void flush (SimClock::time_point now, int fd, const std::function<void (SimSentFrame&&)>& sent);
+        sent is called for each frame whose last byte went. On a socket whose tool
+        has gone the bytes are lost, without SIGPIPE. */
+    void flush (SimClock::time_point now, int fd, bool socket, const std::function<void (SimSentFrame&&)>& sent);
 
     /** The earlier of at and when there is next something to do: inputNeeded more
         input bytes arrived (0: input is not being taken), or the next FIFO's worth
         of output gone. */
     SimClock::time_point nextWake (SimClock::time_point at, size_t inputNeeded) const;
+
+    /** When every input byte received so far has crossed the wire. */
+    SimClock::time_point inputDue() const;
 
     /** Whether bytes are in flight either way. */
     bool busy() const { return ! out.empty() || ! in.empty(); }

@@ -144,7 +144,7 @@ struct SimulatedReceiver::Impl
         as sent (logged, acknowledgement expected) with its last byte. */
     void flushOutput (Clock::time_point now)
     {
-        wire.flush (now, pty.masterFd(), [this] (SimSentFrame&& o)
+        wire.flush (now, pty.masterFd(), pty.isSocket(), [this] (SimSentFrame&& o)
         {
             sent.push_back (o.frame);
             logLines.push_back (simTraceLine ("> Evt: ", o.frame));
@@ -429,10 +429,17 @@ struct SimulatedReceiver::Impl
                     chunk.assign (buffer, buffer + got);
                 else if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR))
                 {
-                    // On a socket: the tool closed the link. What was in flight is lost.
+                    // On a socket: the tool closed the link. What it sent before
+                    // closing (a last acknowledgement) is still heard, as over a
+                    // real link; what the receiver had yet to send is lost. The
+                    // next connection starts between frames.
                     std::lock_guard<std::mutex> lock (m);
                     if (pty.waitingFd() < 0 && pty.dropConnection())
+                    {
+                        feedInput (wire.inputDue());
                         wire.clear();
+                        reader.reset();
+                    }
                 }
             }
             else if (ready > 0 && fd >= 0 && (pfds[1].revents & (POLLHUP | POLLERR)) != 0)
