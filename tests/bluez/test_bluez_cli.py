@@ -7,25 +7,22 @@ import os
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
 
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
+
 from bluez_fixture import BluezStandIn  # noqa: E402
+from sectioned_image import image_with_sections  # noqa: E402
 
 KORVA = os.environ["KORVA_CLI"]
 MKIMAGE = os.environ["KORVA_MKIMAGE"]
 
 RECEIVER = "00:11:22:AA:BB:01"
 PORT = "bt:" + RECEIVER
-
-
-def fnv1a(data):
-    h = 2166136261
-    for b in data:
-        h = ((h ^ b) * 16777619) & 0xFFFFFFFF
-    return f"{h:08x}"
 
 
 class BluezTest(unittest.TestCase):
@@ -64,19 +61,7 @@ class BluezTest(unittest.TestCase):
             self.assertIn(text, result.stdout + result.stderr)
 
     def image_with_sections(self):
-        sections = {"mcu": 30000, "dsp-header": 300, "dsp": 20000, "config": 2000}
-        files, data = [], b""
-        for name, size in sections.items():
-            blob = os.urandom(size)
-            path = os.path.join(self.tmp, name + ".part")
-            with open(path, "wb") as f:
-                f.write(blob)
-            files += ["--" + name, path]
-            data += blob
-        image = os.path.join(self.tmp, "sections.bin")
-        subprocess.run([MKIMAGE, "-o", image, "--model", "RULKO", *files], check=True, capture_output=True)
-        return image, fnv1a(data)
-
+        return image_with_sections(MKIMAGE, self.tmp)
 
 class Listing(BluezTest):
     def test_paired_receivers_are_listed_by_name_and_follow_pairing(self):

@@ -5,20 +5,13 @@ import fcntl
 import json
 import os
 import re
-import subprocess
 import time
 import unittest
 
+from sectioned_image import image_with_sections
 from test_cli import KORVA, MKIMAGE, MODELS, TYPE_CODES, CliTest, korva, korva_json
 
 DETECTION_ONLY = re.compile(r"^< (Cmd|Ack): (0129fc0307ba04|aa0002d000|aa0002d001|aa000214)")
-
-
-def fnv1a(data):
-    h = 2166136261
-    for b in data:
-        h = ((h ^ b) * 16777619) & 0xFFFFFFFF
-    return f"{h:08x}"
 
 
 def last_document(result):
@@ -35,19 +28,7 @@ def in_console_list(device):
 
 class SeveralPorts(CliTest):
     def image_with_sections(self):
-        """A RULKO image of random sections, and the digest korva-sim reports once it holds them all."""
-        sections = {"mcu": 30000, "dsp-header": 300, "dsp": 20000, "config": 2000}
-        files, data = [], b""
-        for name, size in sections.items():
-            blob = os.urandom(size)
-            path = os.path.join(self.tmp, name + ".part")
-            with open(path, "wb") as f:
-                f.write(blob)
-            files += ["--" + name, path]
-            data += blob
-        image = os.path.join(self.tmp, "sections.bin")
-        subprocess.run([MKIMAGE, "-o", image, "--model", "RULKO", *files], check=True, capture_output=True)
-        return image, fnv1a(data)
+        return image_with_sections(MKIMAGE, self.tmp)
 
     def test_update_on_four_at_once_with_one_refusing_a_chunk(self):
         image, digest = self.image_with_sections()
