@@ -31,6 +31,7 @@ namespace
             case ScanEntry::State::silent:      return "silent";
             case ScanEntry::State::skipped:     return "skipped";
             case ScanEntry::State::unavailable: return "unavailable";
+            case ScanEntry::State::unreachable: return "unreachable";
             case ScanEntry::State::interrupted: return "interrupted";
         }
         return "";
@@ -58,7 +59,10 @@ namespace
         }
         else if (result.exitCode == exitPortOpen)
         {
-            entry.state = ScanEntry::State::unavailable;
+            // A paired receiver that is off or out of range is there, just not now.
+            const auto fault = lastOpenError().fault;
+            const bool away = fault == PortFault::receiverUnreachable || fault == PortFault::connectTimeout;
+            entry.state = away ? ScanEntry::State::unreachable : ScanEntry::State::unavailable;
             entry.reason = result.message.substr (0, result.message.find ('\n'));
         }
         else if (result.exitCode == exitInterrupted)

@@ -14,13 +14,13 @@ namespace korvacli
 {
     struct ScanEntry
     {
-        enum class State { receiver, silent, skipped, unavailable, interrupted };
+        enum class State { receiver, silent, skipped, unavailable, unreachable, interrupted };
 
         std::string port;
         State state = State::silent;
         bool slowBaud = false;     // with receiver: the family's rate it answered at
         DeviceState device;        // with receiver: its type and version
-        std::string reason;        // with skipped and unavailable: why, in words
+        std::string reason;        // with skipped, unavailable and unreachable: why, in words
     };
 
     /** Probes the table's ports and the named ones, in the table's order, but

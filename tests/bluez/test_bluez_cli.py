@@ -179,7 +179,7 @@ class SeveralReceivers(BluezTest):
         found = {p["port"]: p for p in docs[-1]["ports"] if p["port"].startswith("bt:")}
         self.assertEqual((found[a]["state"], found[a]["model"]), ("receiver", "Rulko"))
         self.assertEqual((found[b]["state"], found[b]["model"]), ("receiver", "DORU-415QX"))
-        self.assertEqual(found[c]["state"], "unavailable")
+        self.assertEqual(found[c]["state"], "unreachable")
         self.assertIn("did not answer the Bluetooth connection (BlueZ: Page Timeout)", found[c]["reason"])
 
         result, docs = self.korva_json("scan", "--skip", c)
