@@ -112,6 +112,30 @@ def wait_steady(read, timeout=10.0, interval=0.3, what="a steady value"):
     return last[0]
 
 
+def wait_painted(window, timeout=10.0):
+    """Waits until the window's picture stands still: what a job's result or a
+    click changed has been drawn, for a screenshot or the next step."""
+    _, _, w, h = geometry(window)
+    wait_steady(lambda: grab(window, 0, 0, w, h), timeout=timeout, interval=0.15, what=f"window {window} drawn")
+
+
+def holds_open(pid, path):
+    """Whether process pid has path (a link is followed) open."""
+    target = os.path.realpath(path)
+    fds = f"/proc/{pid}/fd"
+    try:
+        names = os.listdir(fds)
+    except OSError:
+        return False
+    for fd in names:
+        try:
+            if os.readlink(os.path.join(fds, fd)) == target:
+                return True
+        except OSError:
+            pass
+    return False
+
+
 def find_windows(title, pid=None):
     """Visible top-level windows whose title is exactly `title`."""
     args = ["xdotool", "search", "--onlyvisible", "--name", "^" + re.escape(title) + "$"]

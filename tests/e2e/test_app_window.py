@@ -28,7 +28,7 @@ class AppWindowTest(unittest.TestCase):
         self.assertEqual(desktop.window_title(window), TITLE)
 
         desktop.wait_for(lambda: desktop.geometry(window)[2:] == (325, 115), timeout=5, what="325x115 client area")
-        time.sleep(0.3)
+        desktop.wait_painted(window)
         desktop.screenshot("app-window-start", window)
 
         second = subprocess.run([APP], env=self.env, timeout=30)

@@ -44,7 +44,7 @@ class DeviceJobsTest(unittest.TestCase):
 
     def wait_reads(self, n):
         desktop.wait_for(lambda: self.reads() >= n, timeout=20, what=f"{n} settings reads")
-        time.sleep(0.5)    # the panel's result handler runs after the last answer
+        desktop.wait_painted(self.window)    # the form shows what was read
 
     def choose_simulated_port(self, family):
         desktop.choose_port(self.window)     # the simulated port, listed last
@@ -76,12 +76,11 @@ class DeviceJobsTest(unittest.TestCase):
         desktop.screenshot("form-filled-with-log", self.window)
 
         # A new name, written with F2.
+        # (Clicks and keys reach the window in the order they are sent.)
         desktop.click(self.window, 210, 135)
-        time.sleep(0.3)
         desktop.run("xdotool", "key", "ctrl+a")
         desktop.type_text("Porch")
         desktop.run("xdotool", "key", "Return")
-        time.sleep(0.3)
         self.press("F2")
         desktop.answer_box("Device configuration", "only", shot="write-done")
         desktop.wait_for(lambda: "35000005" + "Porch".encode().hex() in self.sim_output(),
@@ -114,7 +113,7 @@ class DeviceJobsTest(unittest.TestCase):
         desktop.answer_box("Korva Bluetooth device found", "only")
         self.wait_height(237)
         desktop.wait_for(lambda: "< Cmd: 0129fc0300b501" in self.sim_output(), what="the PIN switch read")
-        time.sleep(0.5)
+        desktop.wait_painted(self.window)
         desktop.screenshot("hci-form", self.window)
 
     def test_the_family_found_on_a_port_answers_on_return_after_a_restart(self):
@@ -162,7 +161,8 @@ class DeviceJobsTest(unittest.TestCase):
         os.kill(self.session.sim.pid, signal.SIGSTOP)
         try:
             self.choose_simulated_port("right")
-            time.sleep(1.0)                      # the detect is now waiting on the port
+            desktop.wait_for(lambda: desktop.holds_open(self.app.pid, self.session.link),
+                             what="the detect waiting on the port")
             subprocess.run([WM_CLOSE, str(self.window)], check=True)
             self.assertEqual(self.app.wait(timeout=10), 0)
         finally:
@@ -180,10 +180,10 @@ class DeviceJobsTest(unittest.TestCase):
         desktop.answer_box("Korva Bluetooth device found", "only")
         desktop.wait_for(lambda: self.session.sim_output(second=True).count("< Cmd: aa0001d52a") >= 1,
                          timeout=20, what="the second receiver read")
-        time.sleep(0.5)
+        desktop.wait_painted(self.window)
         self.ten_clicks_on_version()
-        time.sleep(0.5)
-        beta_commands = self.session.sim_output(second=True).count("< Cmd: ")
+        beta_commands = desktop.wait_steady(lambda: self.session.sim_output(second=True).count("< Cmd: "),
+                                            what="the listen job started")
 
         # The first receiver: the port change stops the listen and detects it.
         desktop.choose_port(self.window)

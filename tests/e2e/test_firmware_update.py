@@ -32,7 +32,8 @@ class FirmwareUpdateTest(unittest.TestCase):
         desktop.answer_box("Device type", "right")
         desktop.answer_box("Korva Bluetooth device found", "only")
         desktop.wait_for(lambda: desktop.geometry(self.window)[3] == 437, what="Rulko form")
-        time.sleep(1.0)
+        desktop.wait_for(lambda: "< Cmd: aa0001d52a" in self.sim_output(), what="the settings read")
+        desktop.wait_painted(self.window)
 
     def tearDown(self):
         if hasattr(self, "session"):
@@ -63,12 +64,12 @@ class FirmwareUpdateTest(unittest.TestCase):
 
         # The right one is accepted and sent.
         self.browse("rulko.bin")
-        time.sleep(0.5)
+        desktop.wait_painted(self.window)
         desktop.screenshot("firmware-accepted", self.window)
         desktop.click(self.window, 45, 411)                      # "Update"
         desktop.answer_box("Device update firmware", "only", timeout=60, shot="firmware-done")
         desktop.answer_box("Korva Bluetooth device found", "only")
-        time.sleep(1.0)
+        desktop.wait_painted(self.window)
         desktop.screenshot("after-firmware-update", self.window)
         self.assertIn("< Cmd: aa00024907", self.sim_output(), "the transfer ended with UpdateClose")
 
@@ -77,11 +78,13 @@ class FirmwareUpdateTest(unittest.TestCase):
         self.browse("big.bin")
         desktop.click(self.window, 45, 411)                      # "Update"
         progress = desktop.wait_window("Updating firmware")
-        time.sleep(2.0)
+        desktop.wait_for(lambda: self.sim_output().count("< DSPHDR: ") > 20, what="the update under way")
+        desktop.wait_painted(progress)
         desktop.screenshot("firmware-progress")
         subprocess.run([os.environ["KORVA_WM_CLOSE"], str(progress)], check=True)
         desktop.answer_box("Abort", "only", timeout=20, shot="firmware-abort")
-        time.sleep(1.5)
+        desktop.wait_steady(lambda: len(self.sim_output()), what="the line quiet after the abort")
+        desktop.wait_painted(self.window)
 
         # Still "Update": the same file goes again, from its start.
         begins = self.sim_output().count("< Cmd: aa000e4900")
