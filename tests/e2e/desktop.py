@@ -195,7 +195,7 @@ def screenshot(name, window="root"):
 def grab(window, x, y, w, h):
     """The pixels (RGB bytes) of a rectangle of the window's client area as shown."""
     return subprocess.run(["import", "-window", str(window), "-crop", f"{w}x{h}+{x}+{y}", "rgb:-"],
-                          check=True, capture_output=True).stdout
+                          check=True, capture_output=True, timeout=30).stdout
 
 
 def wait_window(title, timeout=30.0):

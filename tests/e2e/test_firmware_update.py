@@ -79,7 +79,6 @@ class FirmwareUpdateTest(unittest.TestCase):
         desktop.click(self.window, 45, 411)                      # "Update"
         progress = desktop.wait_window("Updating firmware")
         desktop.wait_for(lambda: self.sim_output().count("< DSPHDR: ") > 20, what="the update under way")
-        desktop.wait_painted(progress)
         desktop.screenshot("firmware-progress")
         subprocess.run([os.environ["KORVA_WM_CLOSE"], str(progress)], check=True)
         desktop.answer_box("Abort", "only", timeout=20, shot="firmware-abort")
