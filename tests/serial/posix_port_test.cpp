@@ -451,6 +451,10 @@ TEST_F (PtyPort, PeerClosingEndsReadsAndWritesWithoutHanging)
     int largest = 0;
     ASSERT_EQ (readAll (0, 1, &largest).size(), 1u);
 
+    // Held until the end: the pty's number stays taken after its node goes, so
+    // a pty another process opens meanwhile cannot take its name.
+    const int keeper = ::open (pty.slave.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE (keeper, 0);
     pty.closeMaster();
 
     uint8_t buf[readChunkSize];
@@ -464,6 +468,7 @@ TEST_F (PtyPort, PeerClosingEndsReadsAndWritesWithoutHanging)
     closePort (0);
     EXPECT_EQ (readPort (0, buf), 0);
     EXPECT_EQ (openPort (0, 921600), 0);   // the pty is gone
+    ::close (keeper);
 }
 
 TEST_F (PtyPort, WriteNobodyReadsGivesUpInsteadOfHanging)
