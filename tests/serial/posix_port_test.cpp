@@ -585,6 +585,10 @@ TEST (PortTablePosix, EnumerationClosesOpenPortsAndDropsVanishedPtys)
     const std::string extras = a.slave + ":" + b.slave;
     ASSERT_EQ (enumeratePortsIn ("/nonexistent", "/dev", extras.c_str()), 2);
 
+    // Keeps b's number taken once its name goes, so that no pty opened meanwhile
+    // elsewhere (tests run side by side) can appear under that name.
+    const int keeper = ::open (b.slave.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE (keeper, 0);
     const int before = openFdCount();
     ASSERT_EQ (openPort (0, 921600), 1);
     ASSERT_EQ (openPort (1, 921600), 1);
@@ -595,6 +599,7 @@ TEST (PortTablePosix, EnumerationClosesOpenPortsAndDropsVanishedPtys)
     EXPECT_EQ (openFdCount(), before - 1);   // the master of b is closed as well
     EXPECT_TRUE (lockIsFree (a.slave));
     resetPortTable();
+    ::close (keeper);
 }
 
 TEST (PortTablePosix, ProductionEnumerationAppendsExtraPortsFromTheEnvironment)
